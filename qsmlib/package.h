@@ -1,0 +1,31 @@
+// Packages: the FEX tables of one directory as line-oriented package text,
+// compressed into a ".zfx" file, and split back into tables.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "qsmlib/fex.h"
+
+struct PackageWriter {
+  std::string FileName;
+  std::FILE* file = nullptr;
+};
+
+bool BuildPackage(const std::string& pathSpec, const std::string& baseName, bool deleteSources,
+                  bool withObjectDefs);
+bool SplitPackage(const std::string& packageFile, const std::string& destPath, bool clearDest);
+
+bool BeginPackageText(PackageWriter& w, const std::string& fileName);
+bool WriteTableSection(PackageWriter& w, const std::string& fexFile, TFEX* objDefs,
+                       bool withObjectDefs);
+bool WriteFileSection(PackageWriter& w, const std::string& fileName);
+void EndPackageText(PackageWriter& w);
+
+bool BeginTableFromText(TFEX& t, const std::string& dir, const std::string& content);
+void DefineFieldsFromText(TFEX& t, const std::string& content);
+void AddRecordFromText(TFEX& t, const std::string& content);
+
+std::string EscapeRecord(const std::string& bytes);
+std::string EscapeFileData(const std::string& bytes);
+std::string UnescapeText(const std::string& text);
