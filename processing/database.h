@@ -23,6 +23,14 @@ bool ReadDatabaseConfig(DatabaseConfig& config);
 bool ParseDbKind(const std::string& sgbd, TDbKind& kind);
 // The kind's parameter lines, in order, with the values as given.
 std::vector<std::string> ConnectionParameterLines(TDbKind kind, const DatabaseConfig& config);
+// The client library that reaches a kind (a backend loaded by name) and its
+// connection settings, mapped from the kind's parameter lines. Raises
+// Exception for a value that the client's settings cannot carry.
+struct TDbTarget {
+  std::string backend;
+  std::string connectString;
+};
+TDbTarget ConnectionTarget(TDbKind kind, const std::vector<std::string>& lines);
 
 // Query result: rows are fetched one at a time; fields by name (case-insensitive).
 // NULL reads as empty text, 0, or the zero date-time (0.0).

@@ -53,6 +53,13 @@ struct TFEX {
   std::string RecordBuffer;
   std::FILE* file = nullptr;
   bool StorageSizes = false;
+  // Where the stream stands (-1 unknown) and whether it last read (1) or
+  // wrote (2), so that sequential record access needs no seek; and the number
+  // of an appended record whose blanks are not on disk yet (0 for none): an
+  // append followed by its post writes the record once.
+  int64_t StreamPos = -1;
+  int LastOp = 0;
+  int32_t PendingBlank = 0;
   TFEX() = default;
   TFEX(const TFEX&) = delete;
   TFEX& operator=(const TFEX&) = delete;
@@ -90,3 +97,12 @@ uint32_t FexFlags(const TFEX& t);
 int32_t FexRecordSize(const TFEX& t);
 int32_t FexFieldCount(const TFEX& t);
 FieldDescriptor FexField(const TFEX& t, int index);  // 0-based slot
+uint16_t FexReference(const TFEX& t, int index);     // 0-based entry of the reference list
+int32_t FexReferenceCount(const TFEX& t);
+
+// Writes the header image at offset 0 (as FexClose does, keeping the table open).
+void FexWriteHeader(TFEX& t);
+
+// Why a header cannot be used (counts that lie, a truncated file), or empty
+// when it is sound. fileSize is the size of the whole table file.
+std::string FexHeaderProblem(const unsigned char* header, int64_t fileSize);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "qsmlib/platform/datetime.h"
 #include "qsmlib/platform/pump.h"
@@ -15,6 +16,10 @@
 struct TTextFile {
   std::FILE* file = nullptr;
   std::string name;
+  // Read-ahead of the file: lines are cut out of it without a call per byte.
+  std::vector<char> buffer;
+  size_t pos = 0;
+  size_t end = 0;
 };
 bool OpenTextRead(TTextFile& f, const std::string& fileName);
 // Reads the next line into line; false at the end of the file.

@@ -10,6 +10,7 @@
 struct PackageWriter {
   std::string FileName;
   std::FILE* file = nullptr;
+  std::string Line;  // reused for every line written
 };
 
 bool BuildPackage(const std::string& pathSpec, const std::string& baseName, bool deleteSources,
@@ -28,4 +29,9 @@ void AddRecordFromText(TFEX& t, const std::string& content);
 
 std::string EscapeRecord(const std::string& bytes);
 std::string EscapeFileData(const std::string& bytes);
+// Raises EFEXError for a backslash that ends the text with nothing to escape.
 std::string UnescapeText(const std::string& text);
+
+// Longest line a package text can hold: a record of the largest possible
+// size with every byte escaped. Longer lines are refused before they are read.
+constexpr size_t kMaxPackageLine = 3 + 2 * size_t(kFexMaxFields) * 0xFFFF + 2;

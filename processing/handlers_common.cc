@@ -1,0 +1,88 @@
+#include "processing/handlers_common.h"
+
+#include "processing/handlers.h"
+#include "processing/runparams.h"
+#include "qsmlib/helpers.h"
+
+std::string InsertSql(const std::string& table, std::initializer_list<const char*> columns) {
+  std::string names, params;
+  int n = 0;
+  for (const char* column : columns) {
+    if (n > 0) {
+      names += ",";
+      params += ",";
+    }
+    names += column;
+    params += ":p" + std::to_string(++n);
+  }
+  return "INSERT INTO " + table + " (" + names + ") VALUES (" + params + ")";
+}
+
+TDateTime NowToSeconds() {
+  DateTimeParts p = DecodeDateTime(::Now());
+  return EncodeDateTime(p.year, p.month, p.day, p.hour, p.minute, p.second, 0);
+}
+
+std::string MapCode(const std::string& code, unsigned char kind) {
+  for (const TControleCodigo& entry : CodeControlList)
+    if (entry.Kind == kind && entry.OldCode == code) return entry.NewCode;
+  return code;
+}
+
+namespace {
+TSqlValue TextValue(std::string text) {
+  TSqlValue v;
+  v.kind = TSqlValue::Kind::Text;
+  v.text = std::move(text);
+  return v;
+}
+TSqlValue NumberValue(std::string text) {
+  TSqlValue v;
+  v.kind = TSqlValue::Kind::Number;
+  v.text = std::move(text);
+  return v;
+}
+TSqlValue DateValue(TDateTime value) {
+  TSqlValue v;
+  v.kind = TSqlValue::Kind::DateTime;
+  v.dateTime = value;
+  return v;
+}
+}  // namespace
+
+void TRowValues::Text(const char* field) {
+  command.values.push_back(TextValue(Trim(FexGetString(table, field))));
+}
+
+void TRowValues::Value(const std::string& text) { command.values.push_back(TextValue(text)); }
+
+void TRowValues::Number(const char* field) {
+  double value = static_cast<double>(FexGetFloat(table, field));
+  command.values.push_back(NumberValue(CommaToPoint(FloatToStr(value))));
+}
+
+void TRowValues::NumberText(const std::string& text) {
+  command.values.push_back(NumberValue(Trim(text)));
+}
+
+void TRowValues::Integer(const char* field) {
+  command.values.push_back(NumberValue(std::to_string(FexGetInteger(table, field))));
+}
+
+void TRowValues::QuotedInteger(const char* field) {
+  command.values.push_back(TextValue(std::to_string(FexGetInteger(table, field))));
+}
+
+void TRowValues::Date(const char* field) {
+  command.values.push_back(DateValue(FexGetDate(table, field)));
+}
+
+void TRowValues::Now() { command.values.push_back(DateValue(NowToSeconds())); }
+
+void TRowValues::Bookkeeping() {
+  Now();
+  Value(IdentName);
+  Value("0");
+}
+
+bool TRowValues::Execute() const { return ExecuteSql(command); }
