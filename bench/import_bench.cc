@@ -5,7 +5,8 @@
 // allows. Prints records per second for both, their ratio, and the program's
 // peak memory for two package sizes.
 //
-//   import_bench [records ...]     (default: 50000 100000)
+//   import_bench [--keep] [records ...]     (default: 50000 100000)
+//   --keep leaves each run's directory (package, databases, log) in place.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -99,8 +100,10 @@ std::vector<std::string> RecordCells(const Layout& l, int i) {
   std::vector<std::string> c = l.sample;
   auto set = [&](const char* f, const std::string& v) { c[l.Index(f)] = v; };
   if (l.table == "TMVSCAB") {
+    // Customers changed on the device keep their codes (even records of
+    // TMVOCLI), so every order's customer is staged by the same descarga.
     set("CDPED", "P" + std::to_string(i));
-    set("CDCL", "C" + std::to_string(i % 1000));
+    set("CDCL", "B" + std::to_string(2 * (i % 500)));
   } else if (l.table == "TMVSITE") {
     set("CDPED", "P" + std::to_string(i / 4));
     set("CDPROD", i % 2 ? "PR01" : "PR02");
@@ -109,6 +112,8 @@ std::vector<std::string> RecordCells(const Layout& l, int i) {
   } else if (l.table == "TMVOCLI") {
     set("CDCL", "B" + std::to_string(i));
     set("IDIAE", i % 2 ? "I" : "A");
+  } else if (l.table == "TMVSDESCARGA") {
+    set("DTULRT", "2000-01-01 00:00:00");  // every exported order is listed
   } else if (l.table == "TMVSCOBRANCAS") {
     set("NUTIT", "T" + std::to_string(i));
   }
@@ -164,9 +169,19 @@ void BuildDescarga(const std::map<std::string, Layout>& layouts, int records,
 
 // -------------------------------------------------------------- databases
 
+std::string ConnectString(const std::string& database) {
+  return "service=" + database + " user=SYSDBA password=masterkey charset=WIN1252";
+}
+
+// The reference database; the orders procedure is switched off, as it is not
+// part of what is measured (split, import, export procedure, retorno).
 void CreateDatabase(const std::string& file) {
-  std::string cmd = "sh '" + kSourceDir + "/db/firebird/create-db.sh' '" + file + "' >/dev/null";
+  std::string cmd = "'" + kSourceDir + "/scripts/createdb.sh' '" + file + "' >/dev/null";
   if (std::system(cmd.c_str()) != 0) throw std::runtime_error("cannot create " + file);
+  soci::session sql("firebird", ConnectString(file));
+  soci::transaction tr(sql);
+  sql << "UPDATE TMVSPARAMGL SET IDPROC = '0'";
+  tr.commit();
 }
 
 std::string WriteIni(const std::string& dir, const std::string& database) {
@@ -255,8 +270,7 @@ std::string Trimmed(const std::string& s) {
 double RunFloor(const std::string& database, const std::map<std::string, Layout>& layouts,
                 int records) {
   auto start = std::chrono::steady_clock::now();
-  soci::session sql("firebird", "service=" + database +
-                                    " user=SYSDBA password=masterkey charset=WIN1252");
+  soci::session sql("firebird", ConnectString(database));
   soci::transaction tr(sql);
   std::map<std::string, int> counts;
   for (const Generated& g : Mix(records)) counts[g.table] = g.count;
@@ -301,6 +315,8 @@ struct Figures {
   long maxRssKb;
 };
 
+bool keepRuns = false;
+
 Figures Measure(const std::map<std::string, Layout>& layouts, int records) {
   fs::path dir = fs::temp_directory_path() / ("veruvav-bench-" + std::to_string(getpid()) + "-" +
                                               std::to_string(records));
@@ -320,7 +336,8 @@ Figures Measure(const std::map<std::string, Layout>& layouts, int records) {
     std::exit(1);
   }
   double floor = RunFloor(floorDb, layouts, records);
-  fs::remove_all(dir);
+  if (keepRuns) std::printf("run directory: %s\n", dir.c_str());
+  else fs::remove_all(dir);
   return {records, run.seconds, floor, run.maxRssKb};
 }
 
@@ -328,7 +345,10 @@ Figures Measure(const std::map<std::string, Layout>& layouts, int records) {
 
 int main(int argc, char** argv) {
   std::vector<int> sizes;
-  for (int i = 1; i < argc; ++i) sizes.push_back(std::atoi(argv[i]));
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--keep") keepRuns = true;
+    else sizes.push_back(std::atoi(argv[i]));
+  }
   if (sizes.empty()) sizes = {50000, 100000};
   std::map<std::string, Layout> layouts = ReadLayouts();
 

@@ -22,9 +22,17 @@ constexpr const char* kMaskedPassword = "********";
   EndProcess(exitCode);
 }
 
+// Ends the session without keeping anything it did not commit: the Firebird
+// client would commit an open transaction when the session goes.
 void DropSession() {
   TDbState& db = Db();
   ReleaseStatements();
+  if (db.session) {
+    try {
+      db.session->rollback();
+    } catch (const std::exception&) {
+    }
+  }
   db.session.reset();
   db.inTransaction = false;
   db.implicitOpen = false;
@@ -172,16 +180,6 @@ void CloseDatabase() {
     WriteLog("Fecha a conexão com o banco de dados."_cp);
     // Every road that keeps its work has committed by now; whatever is still
     // open (an empty run transaction, a read view) is ended without effect.
-    try {
-      ReleaseStatements();
-      db.session->rollback();
-    } catch (...) {
-      DropSession();
-      delete DbDataSet;
-      DbDataSet = nullptr;
-      CoUninitialize();
-      throw;
-    }
     DropSession();
     delete DbDataSet;
     DbDataSet = nullptr;
@@ -199,16 +197,12 @@ void AbandonDatabase() {
   TDbState& db = Db();
   if (db.session) {
     try {
-      ReleaseStatements();
-      db.session->rollback();
-    } catch (const std::exception&) {
-      // The connection is dropped below; nothing uncommitted survives that.
-    }
-    try {
       DropSession();
     } catch (const std::exception&) {
+      // Dropped either way; nothing uncommitted survives a lost connection.
     }
     db.session.reset();
+    db.inTransaction = false;
     CoUninitialize();
   }
   delete DbDataSet;

@@ -49,6 +49,9 @@ void FinishOutsideWork();
 // Before a query outside the run's transaction: a new read view, unless a data
 // set still reads from the current one.
 void RefreshOutsideReads();
+// "CALL procedure(?, ?)" on an ODBC connection, the second parameter an
+// output that comes back as text.
+std::string OdbcCallWithOutput(const std::string& procedure, const std::string& input);
 // Closes every open data set and drops the prepared statements; they cannot
 // outlive the session.
 void ReleaseStatements();

@@ -234,8 +234,8 @@ std::unique_ptr<TPreparedCommand> PrepareGenerator(soci::session& session, TDbKi
       p->statement->exchange(soci::use(p->texts[1], p->indicators[1], "r"));
       break;
     case TDbKind::DB2:
-      throw Exception(std::string("O parametro de saida de ") + kGeneratorProcedure +
-                      " nao e devolvido pelo cliente ODBC do DB2.");
+      // Reached through OdbcCallWithOutput instead (RunGenerator).
+      throw Exception(std::string("Chamada de ") + kGeneratorProcedure + " sem comando preparado no DB2.");
   }
   p->statement->alloc();
   p->statement->prepare(sql);
@@ -246,6 +246,8 @@ std::unique_ptr<TPreparedCommand> PrepareGenerator(soci::session& session, TDbKi
 std::string RunGenerator(const std::string& name) {
   TDbState& db = Db();
   soci::session& session = DbSession();
+  // DB2 has no batch that selects the output: the call binds it directly.
+  if (DbKind == TDbKind::DB2) return OdbcCallWithOutput(kGeneratorProcedure, name);
   if (!db.generator) db.generator = PrepareGenerator(session, DbKind);
   TPreparedCommand& g = *db.generator;
   g.texts[0] = name;

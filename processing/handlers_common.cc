@@ -1,5 +1,7 @@
 #include "processing/handlers_common.h"
 
+#include <unordered_map>
+
 #include "processing/handlers.h"
 #include "processing/runparams.h"
 #include "qsmlib/helpers.h"
@@ -23,10 +25,39 @@ TDateTime NowToSeconds() {
   return EncodeDateTime(p.year, p.month, p.day, p.hour, p.minute, p.second, 0);
 }
 
+namespace {
+// An index over CodeControlList, so that a descarga's items do not scan all
+// of its orders. It follows the list as it grows and starts again when the
+// list is emptied for a new import; the first entry of a code wins, as in a
+// scan from the front.
+struct TCodeIndex {
+  std::unordered_map<std::string, std::size_t> first;
+  std::size_t indexed = 0;
+  TControleCodigo last{};  // the last entry indexed: tells a list started anew
+
+  bool Follows(const std::vector<TControleCodigo>& list) const {
+    if (indexed == 0) return true;
+    if (list.size() < indexed) return false;
+    const TControleCodigo& e = list[indexed - 1];
+    return e.Kind == last.Kind && e.OldCode == last.OldCode && e.NewCode == last.NewCode;
+  }
+};
+
+std::string IndexKey(unsigned char kind, const std::string& code) {
+  return std::string(1, static_cast<char>(kind)) + code;
+}
+}  // namespace
+
 std::string MapCode(const std::string& code, unsigned char kind) {
-  for (const TControleCodigo& entry : CodeControlList)
-    if (entry.Kind == kind && entry.OldCode == code) return entry.NewCode;
-  return code;
+  static TCodeIndex index;
+  if (!index.Follows(CodeControlList)) index = TCodeIndex{};
+  for (; index.indexed < CodeControlList.size(); ++index.indexed) {
+    const TControleCodigo& entry = CodeControlList[index.indexed];
+    index.first.emplace(IndexKey(entry.Kind, entry.OldCode), index.indexed);
+    index.last = entry;
+  }
+  auto it = index.first.find(IndexKey(kind, code));
+  return it == index.first.end() ? code : CodeControlList[it->second].NewCode;
 }
 
 namespace {

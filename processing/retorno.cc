@@ -77,9 +77,12 @@ void WriteStatusRecord(TFEX& t, int status, const std::string& message) {
                   DescargaHash + "' ");
     FexSetInteger(t, "CDRET", 1);
     FexSetString(t, "IDSTS", "1");
+    // No summary row for the hash: the counts and the date read as zero. A
+    // query that did not open raises on the first field instead.
+    const bool noRow = ds.Active() && ds.IsEmpty();
     for (const char* count : kDescargaCounts)
-      FexSetInteger(t, count, static_cast<int32_t>(ds.FieldAsInteger(count)));
-    FexSetDate(t, "DTPROC", ds.FieldAsDateTime("DTDSG"));
+      FexSetInteger(t, count, noRow ? 0 : static_cast<int32_t>(ds.FieldAsInteger(count)));
+    FexSetDate(t, "DTPROC", noRow ? 0.0 : ds.FieldAsDateTime("DTDSG"));
     FexSetString(t, "NUHASH", DescargaHash);
   }
   FexPost(t, n);

@@ -18,7 +18,7 @@ constexpr const char* kFinishMarker = "< < < FINALIZANDO > > >";
 constexpr const char* kRotateMarker = "< < < ROTACIONADO > > >";
 
 // Cut of the file name before the first occurrence of its extension; a name
-// without an extension gives an empty cut, as the original did.
+// without an extension gives an empty cut, so its generations are ".001" etc.
 std::string GenerationBase(const std::string& fileName) {
   const std::string dir = fs_layer::ExtractFilePath(fileName);
   const std::string name = fs_layer::ExtractFileName(fileName);

@@ -1,6 +1,7 @@
 #include "qsmlib/package.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -35,15 +36,36 @@ struct TextPlace {
   throw EFEXError(where + ": " + problem);
 }
 
+// True when one of the eight bytes needs an escape in a record: below 30,
+// or a backslash. Most record bytes need none, so words are skipped whole.
+inline bool WordNeedsEscape(uint64_t x) {
+  constexpr uint64_t kOnes = 0x0101010101010101ull;
+  constexpr uint64_t kHigh = 0x8080808080808080ull;
+  const uint64_t below = (x - kOnes * kRecordEscapeLimit) & ~x & kHigh;
+  const uint64_t slash = x ^ (kOnes * uint8_t(kEscape));
+  return (below | ((slash - kOnes) & ~slash & kHigh)) != 0;
+}
+
 void AppendEscapedRecord(std::string& out, const char* p, size_t n) {
   size_t run = 0;
-  for (size_t i = 0; i < n; ++i) {
+  size_t i = 0;
+  while (i < n) {
+    if (i + 8 <= n) {
+      uint64_t word;
+      std::memcpy(&word, p + i, 8);
+      if (!WordNeedsEscape(word)) {
+        i += 8;
+        continue;
+      }
+    }
     const unsigned char c = static_cast<unsigned char>(p[i]);
-    if (c >= kRecordEscapeLimit && c != kEscape) continue;
-    out.append(p + run, i - run);
-    out.push_back(kEscape);
-    out.push_back(c == kEscape ? kEscape : char(c + 64));
-    run = i + 1;
+    if (c < kRecordEscapeLimit || c == kEscape) {
+      out.append(p + run, i - run);
+      out.push_back(kEscape);
+      out.push_back(c == kEscape ? kEscape : char(c + 64));
+      run = i + 1;
+    }
+    ++i;
   }
   out.append(p + run, n - run);
 }
@@ -160,10 +182,10 @@ void DefineFieldsAt(TFEX& t, const std::string& content, const TextPlace& at) {
   FexWriteHeader(t);
 }
 
-void AddRecordAt(TFEX& t, const std::string& content, const TextPlace& at) {
+void AddRecordAt(TFEX& t, const char* content, size_t length, const TextPlace& at) {
   static thread_local std::string bytes;
   const std::string& where = t.FileName;
-  if (!UnescapeInto(content.data(), content.size(), bytes))
+  if (!UnescapeInto(content, length, bytes))
     Fail(at, where, "barra invertida sem caractere no fim do registro");
   const size_t expected = size_t(FexRecordSize(t));
   if (bytes.size() != expected)
@@ -328,7 +350,7 @@ void DefineFieldsFromText(TFEX& t, const std::string& content) {
 }
 
 void AddRecordFromText(TFEX& t, const std::string& content) {
-  AddRecordAt(t, content, TextPlace{});
+  AddRecordAt(t, content.data(), content.size(), TextPlace{});
 }
 
 bool BuildPackage(const std::string& pathSpec, const std::string& baseName, bool deleteSources,
@@ -412,30 +434,29 @@ bool SplitPackage(const std::string& packageFile, const std::string& destPath, b
   TextPlace at{&packageFile, 0};
   try {
     if (OpenTextRead(text, work)) {
-      std::string line, content;
+      std::string line;
       while (ReadTextLine(text, line)) {
         ++at.line;
         if (line.size() < 3) continue;
         const char kind = line[2];
         if (kind == '9') break;
         if (kind != '1' && kind != '3' && kind != '4' && kind != '5') continue;
-        content.assign(line, 3, std::string::npos);
         const std::string& where = t.FileName;
         switch (kind) {
           case '1':
             if (tableOpen) Fail(at, where, "seção de tabela sem a linha de fim"_cp);
-            if (!BeginTableAt(t, dir, content, at))
+            if (!BeginTableAt(t, dir, line.substr(3), at))
               Fail(at, where, "não foi possível criar o arquivo da tabela"_cp);
             tableOpen = true;
             break;
           case '3':
             if (!tableOpen) Fail(at, where, "definição de campos fora de uma tabela"_cp);
-            DefineFieldsAt(t, content, at);
+            DefineFieldsAt(t, line.substr(3), at);
             PumpMessage();
             break;
           case '4':
             if (!tableOpen) Fail(at, where, "registro fora de uma tabela");
-            AddRecordAt(t, content, at);
+            AddRecordAt(t, line.data() + 3, line.size() - 3, at);
             PumpMessage();
             break;
           default:  // '5'
@@ -445,7 +466,7 @@ bool SplitPackage(const std::string& packageFile, const std::string& destPath, b
             break;
         }
       }
-      if (tableOpen) Fail(at, t.FileName, "seção de tabela [" + FexTableName(t) + "] sem a linha de fim");
+      if (tableOpen) Fail(at, t.FileName, "seção de tabela ["_cp + FexTableName(t) + "] sem a linha de fim");
       CloseTextRead(text);
     }
   } catch (...) {

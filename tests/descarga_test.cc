@@ -3,6 +3,7 @@
 // fixture tables; the tests read back the database, the log and the retorno.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
@@ -14,6 +15,7 @@
 #include "qsmlib/cp1252.h"
 #include "qsmlib/helpers.h"
 #include "qsmlib/md5.h"
+#include "qsmlib/platform/datetime.h"
 #include "support/descarga_run.h"
 
 namespace {
@@ -78,11 +80,15 @@ std::vector<Column> ParseColumns(const std::string& spec) {
       ++i;
       continue;
     }
-    size_t eq = spec.find('=', i), end = spec.find(' ', i);
-    if (spec.compare(eq + 1, 1, "'") == 0) end = spec.find('\'', eq + 2) + 1;
+    size_t end = spec.find(' ', i);
     if (end == std::string::npos) end = spec.size();
-    if (eq == std::string::npos || eq > end) out.push_back({spec.substr(i, end - i), spec.substr(i, end - i)});
-    else out.push_back({spec.substr(i, eq - i), spec.substr(eq + 1, end - eq - 1)});
+    size_t eq = spec.find('=', i);
+    if (eq == std::string::npos || eq > end) {
+      out.push_back({spec.substr(i, end - i), spec.substr(i, end - i)});
+    } else {
+      if (spec[eq + 1] == '\'') end = spec.find('\'', eq + 2) + 1;  // ' ' holds a blank
+      out.push_back({spec.substr(i, eq - i), spec.substr(eq + 1, end - eq - 1)});
+    }
     i = end;
   }
   return out;
@@ -169,7 +175,7 @@ TEST_F(Descarga, StagesEveryTableColumnForColumn) {
   job.Execute("INSERT INTO TMVSCLIALT (CDCL, IDIAE, CDEQP, DSRAZ) VALUES ('C001', 'X', '999', 'antes')");
 
   time_t start = std::time(nullptr);
-  testutil::RunResult r = job.Run("DF", "JOB1", "QSMS Central de Teste");
+  testutil::RunResult r = job.Run("DF", "JOB1", "QSMS Central Teste X");
   time_t end = std::time(nullptr);
   ASSERT_EQ(r.exitCode, 0) << r.output;
 
@@ -237,7 +243,7 @@ TEST_F(Descarga, StagesEveryTableColumnForColumn) {
   const std::string hash = MD5OfFile(job.package);
   ASSERT_EQ(summary.size(), 1u);
   EXPECT_EQ(summary[0][0], kTeam);
-  EXPECT_EQ(summary[0][1], "QSMS Central de ");
+  EXPECT_EQ(summary[0][1], "QSMS Central Tes");
   EXPECT_EQ(summary[0][2], "2024-01-12 18:00:00");
   EXPECT_EQ(summary[0][4], "2024-01-11 00:00:00");
   EXPECT_EQ(summary[0][5], "4.2.1");
@@ -246,6 +252,271 @@ TEST_F(Descarga, StagesEveryTableColumnForColumn) {
             (stagingdb::Rows{{hash, std::to_string(testutil::ReadFileBytes(job.package).size())}}));
   EXPECT_TRUE(job.LogHas("Inseriu o hash na tabela de hash."));
   EXPECT_TRUE(job.LogHas("Dados da descarga : Equipe - 001"));
+}
+
+// A number of a FEX F field: its digits with the last `precision` of them
+// after the point.
+double FexNumber(const std::string& text, int precision) {
+  return std::strtod(text.c_str(), nullptr) / std::pow(10.0, precision);
+}
+
+long LocalSeconds(int y, int mo, int d, int h, int mi, int se) {
+  // FEX date-times count local seconds since 1970 without a time zone.
+  return ((static_cast<long>(EncodeDateTime(y, mo, d) - kUnixEpochDay) * 24 + h) * 60 + mi) * 60 + se;
+}
+
+// ------------------------------------------------------ export and retorno
+
+TEST_F(Descarga, ExportsTheOrdersAndTheRetornoListsTheTeamsOrders) {
+  job.BuildPackage();
+  testutil::RunResult r = job.Run("DF");
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_TRUE(testutil::FileIsThere(job.package)) << "DF keeps the package";
+  EXPECT_TRUE(job.LogHas("Terminou a importação e geração dos arquivos com sucesso."_cp));
+
+  stagingdb::Rows staged = job.Query("SELECT CDPED FROM TMVSCAB ORDER BY CDPED");
+  ASSERT_EQ(staged.size(), 2u);
+  const std::string p1 = staged[0][0], p2 = staged[1][0];
+  EXPECT_EQ(job.Query("SELECT COD_PEDIDO, COD_VENDEDOR, IMPORTADO FROM TAFCAB WHERE NUPROC = 'JOB1' "
+                      "ORDER BY COD_PEDIDO"),
+            (stagingdb::Rows{{p1, "001", "1"}, {p2, "001", "1"}}));
+
+  auto retorno = job.Retorno();
+  ASSERT_EQ(retorno.size(), 3u);
+  const fixture::FexContents* status = fixture::FindTable(retorno, "TMVSSTSRETORNO");
+  ASSERT_NE(status, nullptr);
+  ASSERT_EQ(status->rows.size(), 1u);
+  EXPECT_EQ(std::stoi(status->Get(0, "CDRET")), 1);
+  EXPECT_EQ(status->Get(0, "IDSTS"), "1");
+  EXPECT_EQ(status->Get(0, "DSMSG"), "Descarga processada com sucesso!");
+  const std::pair<const char*, int> counts[] = {{"QTPED", 2}, {"QTCLNV", 1}, {"QTCLAL", 2},
+                                                {"QTCLEX", 0}, {"QTPECN", 0}, {"QTMNV", 1}};
+  for (const auto& [field, value] : counts) EXPECT_EQ(std::stoi(status->Get(0, field)), value) << field;
+  EXPECT_EQ(std::stol(status->Get(0, "DTPROC")), LocalSeconds(2024, 1, 12, 18, 0, 0));
+  EXPECT_EQ(status->Get(0, "NUHASH"), MD5OfFile(job.package));
+
+  // The team's orders processed after the device's last retorno (2024-01-11):
+  // the two just exported and the back office's 900002; not the older
+  // 900001, the cancelled 900003 or team 002's 900004.
+  const fixture::FexContents* orders = fixture::FindTable(retorno, "TMVSCBPEDRETORNO");
+  ASSERT_NE(orders, nullptr);
+  std::vector<std::string> listed;
+  for (size_t i = 0; i < orders->rows.size(); ++i) listed.push_back(orders->Get(i, "CDPED"));
+  std::vector<std::string> expected = {p1, p2, "900002"};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(listed, expected);
+  size_t back = std::find(listed.begin(), listed.end(), "900002") - listed.begin();
+  ASSERT_LT(back, listed.size());
+  EXPECT_EQ(orders->Get(back, "CDCL"), "C002");
+  EXPECT_EQ(orders->Get(back, "DSRAZ"), "Padaria DOuro");  // apostrophe removed
+  EXPECT_EQ(orders->Get(back, "CDMW"), "MW-900002");
+  EXPECT_EQ(orders->Get(back, "CDRET"), "1");
+  EXPECT_DOUBLE_EQ(FexNumber(orders->Get(back, "VLPED"), 4), 48);
+  EXPECT_EQ(std::stol(orders->Get(back, "DTPED")), LocalSeconds(2024, 1, 11, 10, 15, 0));
+
+  // Items of those orders; the graded one as product-grade, the orders
+  // procedure's served and missing quantities (P002: 6.5 sold, 5 in stock).
+  const fixture::FexContents* items = fixture::FindTable(retorno, "TMVSITPEDRETORNO");
+  ASSERT_NE(items, nullptr);
+  std::map<std::string, size_t> byItem;
+  for (size_t i = 0; i < items->rows.size(); ++i)
+    byItem[items->Get(i, "CDPED") + "/" + items->Get(i, "CDPROD")] = i;
+  ASSERT_EQ(byItem.size(), 4u);
+  ASSERT_TRUE(byItem.count(p1 + "/P003-M"));
+  EXPECT_EQ(items->Get(byItem[p1 + "/P003-M"], "DSITEM"), "Camiseta basica-Tamanho M");
+  ASSERT_TRUE(byItem.count(p2 + "/P002"));
+  size_t cut = byItem[p2 + "/P002"];
+  EXPECT_DOUBLE_EQ(FexNumber(items->Get(cut, "QTDVND"), 4), 6.5);
+  EXPECT_DOUBLE_EQ(FexNumber(items->Get(cut, "QTDATE"), 4), 5);
+  EXPECT_DOUBLE_EQ(FexNumber(items->Get(cut, "QTFALT"), 4), 1.5);
+  EXPECT_TRUE(byItem.count("900002/P002"));
+  EXPECT_TRUE(byItem.count(p1 + "/P001"));
+}
+
+TEST_F(Descarga, KnownPackageIsRebuiltOrImportedAgainAsTheParameterSays) {
+  job.BuildPackage();
+  ASSERT_EQ(job.Run("DF").exitCode, 0);
+  const std::string hash = MD5OfFile(job.package);
+
+  // IDQSHS '0': nothing imported, the retorno of the first run rebuilt.
+  testutil::RunResult again = job.Run("DF");
+  EXPECT_EQ(again.exitCode, 9) << again.output;
+  EXPECT_TRUE(job.LogHas("O hash da descarga já foi inserido!"_cp));
+  EXPECT_EQ(job.Count("TMVSCAB"), 2);
+  EXPECT_EQ(job.Count("TMVSDESCARGA"), 1);
+  auto retorno = job.Retorno();
+  const fixture::FexContents* status = fixture::FindTable(retorno, "TMVSSTSRETORNO");
+  ASSERT_NE(status, nullptr);
+  EXPECT_EQ(status->Get(0, "DSMSG"), "Descarga processada com sucesso!");
+  EXPECT_EQ(status->Get(0, "NUHASH"), hash);
+  const fixture::FexContents* orders = fixture::FindTable(retorno, "TMVSCBPEDRETORNO");
+  ASSERT_NE(orders, nullptr);
+  EXPECT_EQ(orders->rows.size(), 3u);
+  EXPECT_TRUE(testutil::FileIsThere(job.package));
+
+  // IDQSHS '1': imported again under new codes; TMVSHASH keeps one row; DP
+  // deletes the package at the end.
+  job.Execute("UPDATE TMVSPARAMGL SET IDQSHS = '1'");
+  testutil::RunResult third = job.Run("DP");
+  EXPECT_EQ(third.exitCode, 0) << third.output;
+  EXPECT_TRUE(job.LogHas("Reprocessando descarga com mesmo hash..."));
+  EXPECT_EQ(job.Count("TMVSCAB"), 4);
+  EXPECT_EQ(job.Count("TAFCAB WHERE NUPROC = 'JOB1'"), 4);
+  EXPECT_EQ(job.Query("SELECT HASH FROM TMVSHASH"), (stagingdb::Rows{{hash}}));
+  EXPECT_FALSE(testutil::FileIsThere(job.package)) << "DP deletes the package";
+}
+
+TEST_F(Descarga, KnownPackageWithoutSummaryGetsStatusOne) {
+  fixture::Remove(job.tables, "TMVSDESCARGA");
+  job.BuildPackage();
+  ASSERT_EQ(job.Run("DP").exitCode, 0);
+  job.BuildPackage();  // the same bytes again: DP removed the first copy
+  EXPECT_EQ(job.Run("DP").exitCode, 9);
+  EXPECT_FALSE(testutil::FileIsThere(job.package));
+  auto retorno = job.Retorno();
+  ASSERT_EQ(retorno.size(), 1u);
+  EXPECT_EQ(std::stoi(retorno[0].Get(0, "CDRET")), 1);
+  EXPECT_EQ(retorno[0].Get(0, "DSMSG"),
+            "Descarga processada, mas houve erro ao gerar o arquivo de retorno - Não foi "
+            "encontrado o arquivo TMVSDESCARGA.FEX!"_cp);
+}
+
+// ------------------------------------------------------------- failures
+
+// What every run that ends early leaves: its exit code, its log line, a
+// status-3 retorno with the message, and nothing of the descarga committed.
+void ExpectEndedEarly(const DescargaJob& job, const testutil::RunResult& r, int exitCode,
+                      const std::string& logLine, const std::string& message) {
+  EXPECT_EQ(r.exitCode, exitCode) << r.output;
+  EXPECT_TRUE(job.LogHas(logLine)) << logLine;
+  auto retorno = job.Retorno();
+  ASSERT_EQ(retorno.size(), 1u);
+  EXPECT_EQ(std::stoi(retorno[0].Get(0, "CDRET")), 2);
+  EXPECT_EQ(retorno[0].Get(0, "IDSTS"), "0");
+  EXPECT_EQ(retorno[0].Get(0, "DSMSG"), message);
+  for (const char* table : {"TMVSHASH", "TMVSCAB", "TMVSITE", "TMVSCLIALT", "TAFCAB WHERE NUPROC = 'JOB1'"})
+    EXPECT_EQ(job.Count(table), 0) << table;
+}
+
+TEST_F(Descarga, RecordRefusedInTheMiddleOfItemsCommitsNothing) {
+  fixture::Table& items = job.Table("TMVSITE");
+  items.fields[items.FieldIndex("CDPROD")].size = 30;  // wider than the column
+  items.Cell(2, "CDPROD") = std::string(26, 'X');
+  job.BuildPackage();
+  testutil::RunResult r = job.Run();
+  const std::string line = "Erro na linha (3) na importação do arquivo : TMVSITE.FEX"_cp;
+  ExpectEndedEarly(job, r, 5, line, line);
+  EXPECT_TRUE(job.LogHas("Erro na execucao da SQL. Erro:: "));
+}
+
+struct BadInput {
+  const char* name;
+  void (*prepare)(DescargaJob& job);  // builds (or withholds) the package
+  int exitCode;
+  std::string logLine;  // "@" stands for the package's path
+  std::string message;  // the retorno's DSMSG, "@" likewise
+};
+
+std::string WithPackage(std::string text, const std::string& package) {
+  size_t at = text.find('@');
+  return at == std::string::npos ? text : text.replace(at, 1, package);
+}
+
+class BadDescarga : public ::testing::TestWithParam<BadInput> {};
+
+TEST_P(BadDescarga, EndsWithItsExitCodeAndLeavesNothing) {
+  DescargaJob job;
+  GetParam().prepare(job);
+  testutil::RunResult r = job.Run();
+  ExpectEndedEarly(job, r, GetParam().exitCode, WithPackage(GetParam().logLine, job.package),
+                   WithPackage(GetParam().message, job.package));
+}
+
+const std::string kSplitError = "Erro ao separar o arquivo de descarga : @";
+const std::string kConfigError = "Erro ao carregar os dados de configuração."_cp;
+
+INSTANTIATE_TEST_SUITE_P(
+    Descarga, BadDescarga,
+    ::testing::Values(
+        BadInput{"NotCompressed",
+                 [](DescargaJob& j) { testutil::WriteFileBytes(j.package, "!!0\r\nzz9\r\n"); }, 3,
+                 kSplitError, kSplitError},
+        BadInput{"Damaged",
+                 [](DescargaJob& j) {
+                   j.BuildPackage();
+                   std::string bytes = testutil::ReadFileBytes(j.package);
+                   bytes[bytes.size() / 2] ^= 0x55;
+                   testutil::WriteFileBytes(j.package, bytes);
+                 },
+                 3, kSplitError, kSplitError},
+        BadInput{"NoConfigurationTable",
+                 [](DescargaJob& j) {
+                   fixture::Remove(j.tables, "TMVSEQP");
+                   j.BuildPackage();
+                 },
+                 5, kConfigError, kConfigError},
+        BadInput{"BlankTeamCode",
+                 [](DescargaJob& j) {
+                   j.Table("TMVSEQP").Cell(0, "CDEQP") = "";
+                   j.BuildPackage();
+                 },
+                 5, kConfigError, kConfigError},
+        BadInput{"TeamCodeThatWouldChangeTheQueries",
+                 [](DescargaJob& j) {
+                   fixture::Table& eqp = j.Table("TMVSEQP");
+                   eqp.fields[0].size = 20;
+                   eqp.Cell(0, "CDEQP") = "1 OR 1=1";
+                   j.BuildPackage();
+                 },
+                 5, "Código da equipe inválido na descarga : [1 OR 1=1]"_cp,
+                 "Código da equipe inválido na descarga : [1 OR 1=1]"_cp},
+        BadInput{"FieldMissing",
+                 [](DescargaJob& j) {
+                   fixture::Table& cab = j.Table("TMVSCAB");
+                   int k = cab.FieldIndex("QTREIM");
+                   cab.fields.erase(cab.fields.begin() + k);
+                   for (auto& row : cab.rows) row.erase(row.begin() + k);
+                   j.BuildPackage();
+                 },
+                 5, "Erro : O campo QTREIM não esta definido para a tabela TMVSCAB!"_cp,
+                 "Erro na linha (1) na importação do arquivo : TMVSCAB.FEX"_cp},
+        BadInput{"IntegerThatDoesNotConvert",
+                 [](DescargaJob& j) {
+                   j.Table("TMVSCOBRANCAS").Cell(0, "QTDICR") = "abc";
+                   j.BuildPackage();
+                 },
+                 5, "Erro na linha (1) na importação do arquivo : TMVSCOBRANCAS.FEX"_cp,
+                 "Erro na linha (1) na importação do arquivo : TMVSCOBRANCAS.FEX"_cp},
+        BadInput{"InputMissing", [](DescargaJob&) {}, 10,
+                 "Arquivo de input não encontrado : @"_cp,
+                 "Arquivo de input não encontrado : @"_cp}),
+    [](const ::testing::TestParamInfo<BadInput>& info) { return std::string(info.param.name); });
+
+TEST_F(Descarga, ExportProcedureThatRaisesRollsBackAndReportsStatusThree) {
+  job.BuildPackage();
+  job.BreakProcedure("TRV_EXP_TMVS_TAF");
+  testutil::RunResult r = job.Run();
+  ExpectEndedEarly(job, r, 0,
+                   "Erro na execução da procedure de exportação entre as tabelas TMVS's e TAF's da Tarvos."_cp,
+                   "Descarga não processada, houve erro na exportação entre as tabelas TMVSs e TAFs da Tarvos."_cp);
+  EXPECT_TRUE(job.LogHas("Terminou a importação e geração dos arquivos com sucesso."_cp));
+}
+
+TEST_F(Descarga, OrdersProcedureThatRaisesStillReportsSuccess) {
+  job.BuildPackage();
+  job.BreakProcedure("VUDIDEVADUZAVERARED");
+  testutil::RunResult r = job.Run();
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_TRUE(job.LogHas("Erro na execução da procedure para atualização das quantidades: "_cp));
+  auto retorno = job.Retorno();
+  const fixture::FexContents* status = fixture::FindTable(retorno, "TMVSSTSRETORNO");
+  ASSERT_NE(status, nullptr);
+  EXPECT_EQ(std::stoi(status->Get(0, "CDRET")), 1);
+  EXPECT_EQ(status->Get(0, "DSMSG"),
+            "Descarga processada com sucesso, mas a procedure VUDIDEVADUZAVERARED não foi "
+            "executada corretamente"_cp);
+  EXPECT_EQ(job.Count("TAFCAB WHERE NUPROC = 'JOB1'"), 2) << "the import stays committed";
+  EXPECT_NE(fixture::FindTable(retorno, "TMVSCBPEDRETORNO"), nullptr);
 }
 
 }  // namespace

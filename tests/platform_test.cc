@@ -160,8 +160,12 @@ TEST(Paths, MaskSearchDeleteAndRename) {
   EXPECT_TRUE(fs_layer::FindByMask(t / "missing/*.fex").empty());
   EXPECT_EQ(fs_layer::FindByMask(t / "other.txt")[0].size, 4);
 
-  EXPECT_TRUE(fs_layer::RenameFile(t / "OTHER.TXT", t / "moved.txt"));
+  testutil::MakeDirs(t / "Sub");
+  EXPECT_TRUE(fs_layer::RenameFile(t / "OTHER.TXT", t / "SUB/../sub/moved.txt"));
+  EXPECT_TRUE(fs_layer::RenameFile(t / "sub/MOVED.txt", t / "moved.txt"));
   EXPECT_TRUE(testutil::FileIsThere(t / "moved.txt"));
+  EXPECT_FALSE(fs_layer::RenameFile(t / "moved.txt", t / "nowhere/moved.txt"));
+  EXPECT_FALSE(fs_layer::RenameFile(t / "gone.txt", t / "x.txt"));
   // An existing target is never replaced.
   EXPECT_FALSE(fs_layer::RenameFile(t / "moved.txt", t / "TMVSCAB.fex"));
   EXPECT_EQ(testutil::ReadFileBytes(t / "TMVSCAB.FEX"), "1234");

@@ -466,7 +466,7 @@ void OpenTable(TFEX& t, const std::string& path) {
       fstat(fileno(f), &st);
       std::fclose(f);
     }
-    const std::string why = got == sizeof header ? FexHeaderProblem(header, st.st_size) : "";
+    const std::string why = f && got > 0 ? FexHeaderProblem(header, st.st_size) : "";
     Fail(path + ": damaged table header" + (why.empty() ? "" : ": " + Cp1252ToUtf8(why)));
   }
 }

@@ -70,6 +70,8 @@ std::string MatchComponent(const std::string& dir, const std::string& component,
   return {};
 }
 
+std::string IncludeSlash(const std::string& dir) { return dir.back() == '/' ? dir : dir + '/'; }
+
 }  // namespace
 
 std::string ExtractFilePath(const std::string& path) {
@@ -163,7 +165,7 @@ std::vector<DirEntry> FindByMask(const std::string& mask) {
   if (!dirPart.empty()) {
     dir = FindFile(dirPart);
     if (dir.empty()) return entries;
-    if (dir.back() != '/') dir += '/';
+    dir = IncludeSlash(dir);
   }
   for (const std::string& name : SortedNames(dir)) {
     if (!MatchMask(name.c_str(), pattern.c_str())) continue;
@@ -180,7 +182,7 @@ bool DeleteFile(const std::string& path) {
   const std::string found = FindFile(path);
   struct stat st {};
   if (found.empty() || !StatPath(found, st) || S_ISDIR(st.st_mode)) return false;
-  // A read-only file is not deleted, as on the system this was made for.
+  // A read-only file is kept: work-file clean-up must not remove protected files.
   if ((st.st_mode & S_IWUSR) == 0) return false;
   return ::unlink(found.c_str()) == 0;
 }
@@ -188,7 +190,13 @@ bool DeleteFile(const std::string& path) {
 bool RenameFile(const std::string& from, const std::string& to) {
   const std::string source = FindFile(from);
   if (source.empty() || to.empty()) return false;
-  const std::string target = ResolvePath(to);
+  std::string target = ResolvePath(to);
+  const std::string targetDir = ExtractFilePath(target);
+  if (!targetDir.empty()) {
+    const std::string foundDir = FindFile(targetDir);
+    if (foundDir.empty()) return false;
+    target = IncludeSlash(foundDir) + ExtractFileName(target);
+  }
   // Never replaces an existing entry; a change of case of the same file is allowed.
   const std::string existing = FindFile(target);
   if (!existing.empty()) {

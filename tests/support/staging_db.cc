@@ -11,15 +11,10 @@ std::string ConnectString(const std::string& database) {
   return "service=" + database + " user=SYSDBA password=masterkey charset=WIN1252";
 }
 
-std::string RightTrimmed(std::string s) {
-  while (!s.empty() && s.back() == ' ') s.pop_back();
-  return s;
-}
-
 std::string AsText(const soci::row& r, std::size_t i) {
   if (r.get_indicator(i) == soci::i_null) return "<null>";
   switch (r.get_properties(i).get_data_type()) {
-    case soci::dt_string: return RightTrimmed(r.get<std::string>(i));
+    case soci::dt_string: return r.get<std::string>(i);
     case soci::dt_integer: return std::to_string(r.get<int>(i));
     case soci::dt_long_long: return std::to_string(r.get<long long>(i));
     case soci::dt_unsigned_long_long: return std::to_string(r.get<unsigned long long>(i));

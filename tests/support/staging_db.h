@@ -10,7 +10,7 @@ namespace stagingdb {
 
 using Rows = std::vector<std::vector<std::string>>;
 
-// Every value as text: NULL as "<null>", CHAR padding removed, timestamps as
+// Every value as text: NULL as "<null>", timestamps as
 // "yyyy-mm-dd hh:mm:ss", numbers as the engine prints them.
 Rows Query(const std::string& database, const std::string& select);
 // One statement, committed.

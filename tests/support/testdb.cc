@@ -3,7 +3,9 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "qsmlib/platform/inifile.h"
+#include <algorithm>
+
+#include "processing/runparams.h"
 
 namespace testdb {
 
@@ -92,6 +94,33 @@ void TestDatabase::Execute(const std::vector<std::string>& statements) const {
   auto s = OpenSession();
   for (const std::string& sql : statements) *s << sql;
   s->commit();
+}
+
+TestLog::TestLog() : file_(dir_ / "debug_veruvav.txt"), previous_(Log) {
+  Log = new TTrvLog(file_, 10, loDate | loTime | loMilliseconds | loLevel);
+  Log->Start();
+}
+
+TestLog::~TestLog() {
+  // CloseDatabase finishes and releases the run's log: only ours is deleted.
+  if (Log != previous_) delete Log;
+  Log = previous_;
+}
+
+std::vector<std::string> TestLog::Texts() const {
+  std::vector<std::string> texts;
+  for (const std::string& line : testutil::ReadLines(file_)) {
+    const std::size_t sep = line.find(" : ");
+    texts.push_back(sep == std::string::npos ? line : line.substr(sep + 3));
+  }
+  return texts;
+}
+
+bool TestLog::Has(const std::string& text) const { return Count(text) > 0; }
+
+int TestLog::Count(const std::string& text) const {
+  const std::vector<std::string> texts = Texts();
+  return static_cast<int>(std::count(texts.begin(), texts.end(), text));
 }
 
 }  // namespace testdb

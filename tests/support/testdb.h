@@ -11,6 +11,7 @@
 #include <soci/soci.h>
 
 #include "processing/database.h"
+#include "qsmlib/log.h"
 #include "support/testutil.h"
 
 namespace testdb {
@@ -49,6 +50,27 @@ class TestDatabase {
   testutil::TempDir dir_;
   std::string path_;
   std::string ini_;
+};
+
+// The run's log pointed at a file of its own for the life of the object
+// (restores the previous one), with its lines read back as their texts.
+class TestLog {
+ public:
+  TestLog();
+  ~TestLog();
+  TestLog(const TestLog&) = delete;
+  TestLog& operator=(const TestLog&) = delete;
+  // The text part of every line written so far (after "<prefix> : ").
+  std::vector<std::string> Texts() const;
+  bool Has(const std::string& text) const;
+  // How many lines hold exactly this text.
+  int Count(const std::string& text) const;
+  const std::string& fileName() const { return file_; }
+
+ private:
+  testutil::TempDir dir_;
+  std::string file_;
+  TTrvLog* previous_;
 };
 
 }  // namespace testdb
