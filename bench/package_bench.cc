@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -254,19 +255,38 @@ int main(int argc, char** argv) {
   const double textMb = double(FileSize(raw + "/text")) / (1 << 20);
   std::printf("package text alone (part of build): %.2f s cpu\n", CpuSeconds() - textCpu);
 
-  const Timing deflate = RawDeflate(raw + "/text", raw + "/text.z");
-  const Timing inflate = RawInflate(raw + "/text.z", raw + "/text.back");
-  const Timing build = RunChild({"--child", "build", src});
+  // Best of a few runs each: the machine is shared, and the least disturbed
+  // run is the one that says what the code costs.
+  const int runs = std::getenv("PACKAGE_BENCH_RUNS") ? std::atoi(std::getenv("PACKAGE_BENCH_RUNS")) : 3;
+  auto best = [](Timing a, const Timing& b) {
+    a.wall = std::min(a.wall, b.wall);
+    a.cpu = std::min(a.cpu, b.cpu);
+    a.peakKb = std::max(a.peakKb, b.peakKb);
+    a.status = std::max(a.status, b.status);
+    return a;
+  };
   const std::string package = src + "/bench.zfx";
-  const Timing split = RunChild({"--child", "split", package, out});
+  Timing deflate, inflate, build, split;
+  for (int i = 0; i < runs; ++i) {
+    const Timing d = RawDeflate(raw + "/text", raw + "/text.z");
+    const Timing f = RawInflate(raw + "/text.z", raw + "/text.back");
+    const Timing b = RunChild({"--child", "build", src});
+    std::filesystem::remove_all(out);
+    std::filesystem::create_directories(out);
+    const Timing s = RunChild({"--child", "split", package, out});
+    deflate = i ? best(deflate, d) : d;
+    inflate = i ? best(inflate, f) : f;
+    build = i ? best(build, b) : b;
+    split = i ? best(split, s) : s;
+  }
   if (build.status != 0 || split.status != 0) {
     std::printf("FAILED: build exit %d, split exit %d\n", build.status, split.status);
     return 1;
   }
   const bool same = FileSize(out + "/TMVSITE.FEX") == FileSize(src + "/TMVSITE.FEX");
 
-  std::printf("package text: %.1f MB, package %.1f MB\n", textMb,
-              double(FileSize(package)) / (1 << 20));
+  std::printf("package text: %.1f MB, package %.1f MB; best of %d runs\n", textMb,
+              double(FileSize(package)) / (1 << 20), runs);
   std::printf("%-14s %10s %10s %10s\n", "", "wall MB/s", "cpu MB/s", "peak MB");
   auto row = [&](const char* name, const Timing& t) {
     std::printf("%-14s %10.1f %10.1f", name, textMb / t.wall, textMb / t.cpu);

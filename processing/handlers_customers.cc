@@ -1,8 +1,9 @@
 // Customers created or changed on the device, their contacts and movements.
+#include <unordered_set>
+
 #include "processing/handlers.h"
 #include "processing/handlers_common.h"
 #include "processing/runparams.h"
-#include "processing/sqlliteral.h"
 #include "qsmlib/helpers.h"
 
 namespace {
@@ -81,17 +82,53 @@ bool InsertCustomer(TFEX& t, const std::string& key) {
   return row.Execute();
 }
 
+// The codes staged in TMVSCLIALT, read with one query at the first customer
+// of an import and kept up to date by the import's own inserts: one look-up
+// per record instead of one query per record. The run's transaction is the
+// only writer of its staged rows while it lasts.
+struct TStagedCustomers {
+  bool loaded = false;
+  std::unordered_set<std::string> codes;
+};
+TStagedCustomers& StagedCustomers() {
+  static TStagedCustomers staged;
+  return staged;
+}
+
+std::string WithoutTrailingBlanks(std::string code) {
+  // Compared as the database compares text: trailing blanks do not count.
+  while (!code.empty() && code.back() == ' ') code.pop_back();
+  return code;
+}
+
+bool IsStaged(const std::string& code) {
+  TStagedCustomers& staged = StagedCustomers();
+  if (!staged.loaded) {
+    staged.loaded = true;
+    TDbDataSet& ds = *DbDataSet;
+    if (OpenQuery(ds, "SELECT CDCL FROM TMVSCLIALT"))
+      for (; !ds.Eof(); ds.Next()) staged.codes.insert(WithoutTrailingBlanks(ds.FieldAsString("CDCL")));
+    ds.Close();
+  }
+  return staged.codes.count(WithoutTrailingBlanks(code)) > 0;
+}
+
+bool InsertStagedCustomer(TFEX& t, const std::string& key) {
+  bool inserted = InsertCustomer(t, key);
+  if (inserted) StagedCustomers().codes.insert(WithoutTrailingBlanks(key));
+  return inserted;
+}
+
 }  // namespace
+
+void ForgetStagedCustomers() { StagedCustomers() = TStagedCustomers{}; }
 
 bool ImportTMVSCLIALT(TFEX& t) {
   std::string code = Trim(FexGetString(t, "CDCL"));
   std::string flag = Trim(FexGetString(t, "IDIAE"));
-  if (flag == "I") return InsertCustomer(t, NextGeneratorValue("INC_TMVSCLIALT"));
-  // The code comes from the device: quoted with its apostrophes doubled, so
-  // it can only ever be a value of the query.
-  if (OpenQuery(*DbDataSet, "SELECT CDCL FROM TMVSCLIALT WHERE CDCL = " + SqlQuoted(code)))
-    return UpdateCustomer(t, code);
-  return InsertCustomer(t, code);
+  if (flag == "I") return InsertStagedCustomer(t, NextGeneratorValue("INC_TMVSCLIALT"));
+  if (IsStaged(code)) return UpdateCustomer(t, code);
+  return InsertStagedCustomer(t, code);
 }
 
 bool ImportTMVSCTT(TFEX& t) {

@@ -4,6 +4,7 @@
 
 #include "processing/database.h"
 #include "processing/handlers.h"
+#include "processing/handlers_common.h"
 #include "processing/retorno.h"
 #include "processing/runparams.h"
 #include "processing/teamcode.h"
@@ -126,6 +127,7 @@ bool ImportTableFile(const std::string& tableFile) {
 
 void ImportDescarga(const std::string& inputFile) {
   CodeControlList.clear();
+  ForgetStagedCustomers();
   BuildDescargaFileList();
   WriteLog("Inicio da separacao do arquivo " + inputFile);
   if (!SplitDescarga(inputFile))

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -76,13 +77,6 @@ size_t ReadSome(std::FILE* f, unsigned char* buf, size_t n, const std::string& n
   return got;
 }
 
-bool AtEnd(std::FILE* f) {
-  const int c = std::fgetc(f);
-  if (c == EOF) return true;
-  std::ungetc(c, f);
-  return false;
-}
-
 void PutLE32(unsigned char* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
 }
@@ -90,10 +84,6 @@ uint32_t GetLE32(const unsigned char* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
-struct DeflateGuard {
-  z_stream* zs;
-  ~DeflateGuard() { deflateEnd(zs); }
-};
 struct InflateGuard {
   z_stream* zs;
   ~InflateGuard() { inflateEnd(zs); }
@@ -103,52 +93,118 @@ void RemovePath(const std::string& path) { std::remove(path.c_str()); }
 
 }  // namespace
 
-bool CompressFile(const std::string& source, const std::string& dest, int level) {
-  FileCloser in{OpenSource(source)};
-  const std::string destPath = ExistingOrGiven(dest);
-  FileCloser out{CreateDest(destPath)};
-  // A short write leaves no half package for a caller to ship as whole.
-  auto fail = [&] {
-    in.Close();
-    out.Close();
-    RemovePath(destPath);
-    return false;
-  };
-  if (std::fwrite(kSignature, 1, 3, out.f) != 3) return fail();
 
-  z_stream zs{};
-  if (deflateInit(&zs, level) != Z_OK) return fail();
-  DeflateGuard guard{&zs};
-  std::vector<unsigned char> inBuf(kDeflateIn), outBuf(kDeflateOut);
-  uint32_t crc = 0;
-  uint32_t length = 0;
-  for (;;) {
-    const size_t got = ReadSome(in.f, inBuf.data(), kDeflateIn, source);
-    length += uint32_t(got);
-    crc = Crc(crc, inBuf.data(), got);
-    const int flush = AtEnd(in.f) ? Z_FINISH : Z_NO_FLUSH;
-    zs.next_in = inBuf.data();
-    zs.avail_in = uInt(got);
-    do {
-      zs.next_out = outBuf.data();
-      zs.avail_out = uInt(kDeflateOut);
-      if (deflate(&zs, flush) == Z_STREAM_ERROR) return fail();
-      const size_t produced = kDeflateOut - zs.avail_out;
-      if (produced && std::fwrite(outBuf.data(), 1, produced, out.f) != produced) return fail();
-    } while (zs.avail_out == 0);
-    if (flush == Z_FINISH) break;
+TCompressWriter::~TCompressWriter() {
+  if (Stream) {
+    deflateEnd(static_cast<z_stream*>(Stream));
+    delete static_cast<z_stream*>(Stream);
   }
+  if (File) {
+    std::fclose(File);
+    RemovePath(Path);
+  }
+}
+
+namespace {
+
+// Ends the writer without a result: no half container stays.
+bool Abandon(TCompressWriter& w) {
+  if (w.Stream) {
+    deflateEnd(static_cast<z_stream*>(w.Stream));
+    delete static_cast<z_stream*>(w.Stream);
+    w.Stream = nullptr;
+  }
+  if (w.File) {
+    std::fclose(w.File);
+    w.File = nullptr;
+    RemovePath(w.Path);
+  }
+  return false;
+}
+
+bool DeflatePiece(TCompressWriter& w, int flush) {
+  z_stream& zs = *static_cast<z_stream*>(w.Stream);
+  zs.next_in = reinterpret_cast<Bytef*>(w.In.data());
+  zs.avail_in = uInt(w.In.size());
+  do {
+    zs.next_out = reinterpret_cast<Bytef*>(w.Out.data());
+    zs.avail_out = uInt(kDeflateOut);
+    if (deflate(&zs, flush) == Z_STREAM_ERROR) return false;
+    const size_t produced = kDeflateOut - zs.avail_out;
+    if (produced && std::fwrite(w.Out.data(), 1, produced, w.File) != produced) return false;
+  } while (zs.avail_out == 0);
+  w.In.clear();
+  return true;
+}
+
+}  // namespace
+
+bool CompressBegin(TCompressWriter& w, const std::string& dest, int level) {
+  Abandon(w);
+  w.Path = ExistingOrGiven(dest);
+  w.File = CreateDest(w.Path);
+  w.Crc = 0;
+  w.Length = 0;
+  w.In.clear();
+  w.In.reserve(kDeflateIn);
+  w.Out.assign(kDeflateOut, '\0');
+  if (std::fwrite(kSignature, 1, 3, w.File) != 3) return Abandon(w);
+  auto* zs = new z_stream{};
+  if (deflateInit(zs, level) != Z_OK) {
+    delete zs;
+    return Abandon(w);
+  }
+  w.Stream = zs;
+  return true;
+}
+
+bool CompressWrite(TCompressWriter& w, const char* data, size_t length) {
+  if (!w.Stream) return false;
+  w.Crc = Crc(w.Crc, reinterpret_cast<const unsigned char*>(data), length);
+  w.Length += uint32_t(length);
+  while (length > 0) {
+    // A full piece goes to deflate only once more input shows it is not the
+    // last: the last piece is the one given with Z_FINISH.
+    if (w.In.size() == kDeflateIn && !DeflatePiece(w, Z_NO_FLUSH)) return Abandon(w);
+    const size_t n = std::min(length, kDeflateIn - w.In.size());
+    w.In.append(data, n);
+    data += n;
+    length -= n;
+  }
+  return true;
+}
+
+bool CompressEnd(TCompressWriter& w) {
+  if (!w.Stream || !DeflatePiece(w, Z_FINISH)) return Abandon(w);
+  deflateEnd(static_cast<z_stream*>(w.Stream));
+  delete static_cast<z_stream*>(w.Stream);
+  w.Stream = nullptr;
   unsigned char trailer[kTrailerSize];
-  PutLE32(trailer, crc);
-  PutLE32(trailer + 4, length);
+  PutLE32(trailer, w.Crc);
+  PutLE32(trailer + 4, w.Length);
   std::memcpy(trailer + 8, kEndMark, 3);
-  if (std::fwrite(trailer, 1, kTrailerSize, out.f) != kTrailerSize) return fail();
-  in.Close();
-  if (out.Close() != 0) {
-    RemovePath(destPath);
+  if (std::fwrite(trailer, 1, kTrailerSize, w.File) != kTrailerSize) return Abandon(w);
+  const int rc = std::fclose(w.File);
+  w.File = nullptr;
+  if (rc != 0) {
+    RemovePath(w.Path);
     return false;
   }
   return true;
+}
+
+bool CompressFile(const std::string& source, const std::string& dest, int level) {
+  FileCloser in{OpenSource(source)};
+  TCompressWriter w;
+  if (!CompressBegin(w, dest, level)) return false;
+  std::vector<char> buf(kDeflateIn);
+  for (;;) {
+    const size_t got = ReadSome(in.f, reinterpret_cast<unsigned char*>(buf.data()), kDeflateIn, source);
+    if (got == 0) break;
+    if (!CompressWrite(w, buf.data(), got)) return false;
+  }
+  in.Close();
+  return CompressEnd(w);
 }
 
 bool DecompressFile(const std::string& source, const std::string& dest) {

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -18,3 +20,25 @@ bool DecompressFile(const std::string& source, const std::string& dest);
 using TOutputInspector = std::function<bool(const char* data, size_t length)>;
 bool DecompressFile(const std::string& source, const std::string& dest,
                     const TOutputInspector& inspect);
+
+// The container written from bytes handed over piece by piece, without the
+// whole input in a file first: the same bytes CompressFile writes for a file
+// of that content (its 32 KB pieces and the finish with the last one are
+// kept). Begin raises EInOutError when dest cannot be created and gives false
+// when zlib cannot be set up; a false from Write or End, or a writer dropped
+// before End, leaves no dest behind.
+struct TCompressWriter {
+  std::string Path;
+  std::FILE* File = nullptr;
+  void* Stream = nullptr;  // the zlib stream, owned
+  std::string In, Out;     // the pending piece and the output buffer
+  uint32_t Crc = 0;
+  uint32_t Length = 0;
+  TCompressWriter() = default;
+  TCompressWriter(const TCompressWriter&) = delete;
+  TCompressWriter& operator=(const TCompressWriter&) = delete;
+  ~TCompressWriter();
+};
+bool CompressBegin(TCompressWriter& w, const std::string& dest, int level);
+bool CompressWrite(TCompressWriter& w, const char* data, size_t length);
+bool CompressEnd(TCompressWriter& w);

@@ -105,8 +105,13 @@ bool UnescapeInto(const char* p, size_t n, std::string& out) {
 }
 
 void WriteLine(PackageWriter& w) {
-  if (!w.file) throw EInOutError("File not open: " + w.FileName);
   w.Line.append("\r\n");
+  if (w.Packed) {
+    if (!CompressWrite(*w.Packed, w.Line.data(), w.Line.size()))
+      throw EInOutError("Write error in " + w.FileName);
+    return;
+  }
+  if (!w.file) throw EInOutError("File not open: " + w.FileName);
   if (std::fwrite(w.Line.data(), 1, w.Line.size(), w.file) != w.Line.size())
     throw EInOutError("Write error in " + w.FileName + ": " + std::strerror(errno));
 }
@@ -241,10 +246,29 @@ bool BeginPackageText(PackageWriter& w, const std::string& fileName) {
   return true;
 }
 
+bool BeginPackedText(PackageWriter& w, const std::string& packageFile, int level) {
+  if (w.file) std::fclose(w.file);
+  w = PackageWriter{};
+  w.FileName = packageFile;
+  auto packed = std::make_shared<TCompressWriter>();
+  if (!CompressBegin(*packed, packageFile, level)) return false;
+  w.Packed = packed;
+  w.Line = "!!0";
+  WriteLine(w);
+  return true;
+}
+
 void EndPackageText(PackageWriter& w) {
   for (int i = 0; i < kClosingLines; ++i) {
     w.Line = "zz9";
     WriteLine(w);
+  }
+  if (w.Packed) {
+    const bool done = CompressEnd(*w.Packed);
+    const std::string name = w.FileName;
+    w = PackageWriter{};
+    if (!done) throw EInOutError("Write error in " + name);
+    return;
   }
   const int rc = std::fclose(w.file);
   const std::string name = w.FileName;
@@ -375,8 +399,10 @@ bool BuildPackage(const std::string& pathSpec, const std::string& baseName, bool
       FexAddField(objDefs, "FLAGS", fxInteger, 11, 0, 0);
     }
 
+    // The text goes into the package as it is made: a work file of the
+    // whole text would be written and read again for nothing.
     PackageWriter w;
-    if (BeginPackageText(w, work)) {
+    if (BeginPackedText(w, package, kPackageLevel)) {
       for (const fs_layer::DirEntry& e : fs_layer::FindByMask(dir + "*.FEX")) {
         if (e.isDirectory || e.hidden || HasWorkExtension(e.name)) continue;
         if (IsFexFile(e.path))
@@ -390,7 +416,6 @@ bool BuildPackage(const std::string& pathSpec, const std::string& baseName, bool
         WriteTableSection(w, objFile, nullptr, false);
       }
       EndPackageText(w);
-      CompressFile(work, package, kPackageLevel);
       PumpMessage();
     }
     FexClose(objDefs);

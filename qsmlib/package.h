@@ -3,14 +3,19 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
+#include "qsmlib/compress.h"
 #include "qsmlib/fex.h"
 
 struct PackageWriter {
   std::string FileName;
   std::FILE* file = nullptr;
   std::string Line;  // reused for every line written
+  // When set, the lines go straight into a package container instead of a
+  // text file (BeginPackedText).
+  std::shared_ptr<TCompressWriter> Packed;
 };
 
 bool BuildPackage(const std::string& pathSpec, const std::string& baseName, bool deleteSources,
@@ -22,6 +27,11 @@ bool WriteTableSection(PackageWriter& w, const std::string& fexFile, TFEX* objDe
                        bool withObjectDefs);
 bool WriteFileSection(PackageWriter& w, const std::string& fileName);
 void EndPackageText(PackageWriter& w);
+// As BeginPackageText, but the text is compressed into the package file as it
+// is written, byte for byte the package CompressFile would make of the text
+// file. EndPackageText then completes the package; it raises EInOutError,
+// leaving no package, when that fails.
+bool BeginPackedText(PackageWriter& w, const std::string& packageFile, int level);
 
 bool BeginTableFromText(TFEX& t, const std::string& dir, const std::string& content);
 void DefineFieldsFromText(TFEX& t, const std::string& content);

@@ -97,6 +97,27 @@ TEST(Compress, OutputIsTheFormatsByteForByte) {
   }
 }
 
+TEST(Compress, PiecewiseWriterMatchesTheFileCompressor) {
+  TempDir dir;
+  for (size_t size : {size_t(0), size_t(32768), size_t(100003)}) {
+    const std::string input = SampleInput(size, 11);
+    WriteFileBytes(dir / "in", input);
+    ASSERT_TRUE(CompressFile(dir / "in", dir / "whole", 0));
+    TCompressWriter w;
+    ASSERT_TRUE(CompressBegin(w, dir / "pieces", 0));
+    for (size_t pos = 0, step = 1; pos < size; pos += step, step = step * 7 % 40000 + 1)
+      ASSERT_TRUE(CompressWrite(w, input.data() + pos, std::min(step, size - pos)));
+    ASSERT_TRUE(CompressEnd(w));
+    EXPECT_EQ(ReadFileBytes(dir / "pieces"), ReadFileBytes(dir / "whole")) << size;
+  }
+  {
+    TCompressWriter dropped;  // never ended: nothing is left
+    ASSERT_TRUE(CompressBegin(dropped, dir / "dropped", 6));
+    ASSERT_TRUE(CompressWrite(dropped, "abc", 3));
+  }
+  EXPECT_FALSE(FileIsThere(dir / "dropped"));
+}
+
 TEST(Compress, EmptyInputGivesTheBareContainer) {
   TempDir dir;
   WriteFileBytes(dir / "empty", "");

@@ -179,6 +179,10 @@ TEST_F(DatabaseTest, TooLongTextIsRefusedNotCut) {
   insert.values = {Text("12345678901")};  // CDEQP holds 10
   EXPECT_FALSE(ExecuteSql(insert));
   EXPECT_EQ(db.QueryCount("SELECT COUNT(*) FROM TMVSCARGA"), 0);
+  // The prepared statement stays usable after a refusal.
+  insert.values = {Text("1234567890")};
+  EXPECT_TRUE(ExecuteSql(insert));
+  EXPECT_EQ(db.QueryText("SELECT CDEQP FROM TMVSCARGA"), "1234567890");
 }
 
 TEST_F(DatabaseTest, OneStatementTextRunsManyTimesWithChangingValues) {

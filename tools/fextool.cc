@@ -336,7 +336,12 @@ int Create(const Options& o) {
   if (!ReadCsvRow(r, cells)) Fail(in + ": no header line naming the fields");
   std::vector<ColumnSpec> columns;
   const std::string headerAt = in + ":" + std::to_string(r.rowLine);
-  for (const std::string& cell : cells) columns.push_back(ParseColumn(cell, headerAt));
+  for (const std::string& cell : cells) {
+    std::string converted;
+    if (!FromFixture(cell, o.raw, converted))
+      Fail(headerAt + ": field '" + cell + "' has a character outside Windows-1252");
+    columns.push_back(ParseColumn(converted, headerAt));
+  }
 
   TFEX t;
   bool done = false;

@@ -18,14 +18,22 @@
 
 namespace fuzz_targets {
 
+// One scratch directory per process, removed when the process ends.
 inline const std::string& WorkDir() {
-  static const std::string dir = [] {
-    const char* base = std::getenv("TMPDIR");
-    std::string templ = std::string(base && *base ? base : "/tmp") + "/veruvav-fuzz-XXXXXX";
-    if (!mkdtemp(templ.data())) std::abort();
-    return templ;
-  }();
-  return dir;
+  struct Scratch {
+    std::string path;
+    Scratch() {
+      const char* base = std::getenv("TMPDIR");
+      path = std::string(base && *base ? base : "/tmp") + "/veruvav-fuzz-XXXXXX";
+      if (!mkdtemp(path.data())) std::abort();
+    }
+    ~Scratch() {
+      std::error_code ec;
+      std::filesystem::remove_all(path, ec);
+    }
+  };
+  static const Scratch scratch;
+  return scratch.path;
 }
 
 inline void Clear(const std::string& dir) {
