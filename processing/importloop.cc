@@ -95,21 +95,22 @@ bool ImportTableFile(const std::string& tableFile) {
     const int32_t count = FexRecordCount(t);
     for (int32_t n = 1; n <= count; ++n) {
       FexRead(t, n);
-      const std::string lineError =
-          "Erro na linha (" + std::to_string(n) + ") na importação do arquivo : "_cp + name;
+      auto lineError = [&] {
+        return "Erro na linha (" + std::to_string(n) + ") na importação do arquivo : "_cp + name;
+      };
       bool taken = false;
       try {
         taken = CurrentImporter(t);
       } catch (const std::exception& e) {
         FexClose(t);
-        WriteLog(lineError);
+        WriteLog(lineError());
         WriteLog(std::string("Erro : ") + e.what());
-        GenerateRetorno(3, lineError);
+        GenerateRetorno(3, lineError());
         EndProcess(5);
       }
       if (!taken) {
         FexClose(t);
-        FailDescarga(lineError, 5);
+        FailDescarga(lineError(), 5);
       }
       PumpMessage();
     }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "qsmlib/crc32_fast.h"
 #include "qsmlib/except.h"
 #include "qsmlib/platform/fs.h"
 
@@ -28,17 +29,10 @@ constexpr size_t kDeflateOut = 32768;
 constexpr size_t kInflateIn = 65536;
 constexpr size_t kInflateOut = 131072;
 
-// zlib's table-driven CRC-32 computes the same standard value as
-// Crc32Buffer, several bytes per step; on packages of hundreds of megabytes
-// the byte-wise walk would cost as much as inflating them.
+// On packages of hundreds of megabytes a byte-wise CRC would cost as much
+// as inflating them.
 uint32_t Crc(uint32_t previous, const unsigned char* data, size_t n) {
-  while (n > 0) {
-    const uInt chunk = n > (1u << 30) ? (1u << 30) : uInt(n);
-    previous = uint32_t(crc32(previous, data, chunk));
-    data += chunk;
-    n -= chunk;
-  }
-  return previous;
+  return Crc32Fast(previous, data, n);
 }
 
 struct FileCloser {

@@ -1,4 +1,5 @@
 #include "qsmlib/compress.h"
+#include "qsmlib/crc32_fast.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -68,6 +69,22 @@ TEST(Crc32, StandardValues) {
   EXPECT_EQ(Crc32Buffer(0, "", 0), 0u);
   // Chaining over pieces gives the CRC of the whole.
   EXPECT_EQ(Crc32Buffer(Crc32Buffer(0, "1234", 4), "56789", 5), 0xCBF43926u);
+}
+
+TEST(Crc32, FastRoutineAgreesWithTheTableWalk) {
+  const std::string data = SampleInput(1 << 20, 5);
+  EXPECT_EQ(Crc32Fast(0, "123456789", 9), 0xCBF43926u);
+  EXPECT_EQ(Crc32Fast(7, nullptr, 5), 0u);
+  // Every length around the 16- and 64-byte folding steps, at every alignment.
+  for (size_t offset = 0; offset < 16; ++offset)
+    for (size_t len = 0; len < 300; ++len)
+      ASSERT_EQ(Crc32Fast(0x1234u, data.data() + offset, len),
+                Crc32Buffer(0x1234u, data.data() + offset, len))
+          << "offset " << offset << " length " << len;
+  const uint32_t whole = Crc32Buffer(0, data.data(), data.size());
+  EXPECT_EQ(Crc32Fast(0, data.data(), data.size()), whole);
+  EXPECT_EQ(Crc32Fast(Crc32Fast(0, data.data(), 100001), data.data() + 100001, data.size() - 100001),
+            whole);
 }
 
 TEST(Compress, OutputIsTheFormatsByteForByte) {

@@ -72,22 +72,22 @@ struct Column {
   std::string name, source;
 };
 
-std::vector<Column> ParseColumns(const std::string& spec) {
+std::vector<Column> ParseColumns(const std::string& columnList) {
   std::vector<Column> out;
   size_t i = 0;
-  while (i < spec.size()) {
-    if (spec[i] == ' ') {
+  while (i < columnList.size()) {
+    if (columnList[i] == ' ') {
       ++i;
       continue;
     }
-    size_t end = spec.find(' ', i);
-    if (end == std::string::npos) end = spec.size();
-    size_t eq = spec.find('=', i);
+    size_t end = columnList.find(' ', i);
+    if (end == std::string::npos) end = columnList.size();
+    size_t eq = columnList.find('=', i);
     if (eq == std::string::npos || eq > end) {
-      out.push_back({spec.substr(i, end - i), spec.substr(i, end - i)});
+      out.push_back({columnList.substr(i, end - i), columnList.substr(i, end - i)});
     } else {
-      if (spec[eq + 1] == '\'') end = spec.find('\'', eq + 2) + 1;  // ' ' holds a blank
-      out.push_back({spec.substr(i, eq - i), spec.substr(eq + 1, end - eq - 1)});
+      if (columnList[eq + 1] == '\'') end = columnList.find('\'', eq + 2) + 1;  // ' ' holds a blank
+      out.push_back({columnList.substr(i, eq - i), columnList.substr(eq + 1, end - eq - 1)});
     }
     i = end;
   }
@@ -265,6 +265,22 @@ long LocalSeconds(int y, int mo, int d, int h, int mi, int se) {
   return ((static_cast<long>(EncodeDateTime(y, mo, d) - kUnixEpochDay) * 24 + h) * 60 + mi) * 60 + se;
 }
 
+TEST_F(Descarga, CustomerSentTwiceIsInsertedThenUpdated) {
+  // A code with an apostrophe, as a device may send it, twice: the second
+  // record updates the row the first one inserted.
+  fixture::Table& customers = job.Table("TMVOCLI");
+  customers.Cell(2, "CDCL") = "O'K1";
+  size_t again = customers.CopyRow(2);
+  customers.Cell(again, "DSRAZ") = "Segundo registro";
+  customers.Cell(again, "CDEQP") = "003";
+  job.BuildPackage();
+  job.KeepStagedRows();
+  ASSERT_EQ(job.Run().exitCode, 0);
+  EXPECT_EQ(job.Query("SELECT CDCL, DSRAZ, CDEQP FROM TMVSCLIALT WHERE CDCL = 'O''K1'"),
+            (stagingdb::Rows{{"O'K1", "Segundo registro", "003"}}));
+  EXPECT_EQ(job.Count("TMVSCLIALT"), 3);
+}
+
 // ------------------------------------------------------ export and retorno
 
 TEST_F(Descarga, ExportsTheOrdersAndTheRetornoListsTheTeamsOrders) {
@@ -416,6 +432,8 @@ struct BadInput {
   std::string logLine;  // "@" stands for the package's path
   std::string message;  // the retorno's DSMSG, "@" likewise
 };
+
+void PrintTo(const BadInput& input, std::ostream* os) { *os << input.name; }
 
 std::string WithPackage(std::string text, const std::string& package) {
   size_t at = text.find('@');

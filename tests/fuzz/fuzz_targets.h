@@ -52,8 +52,12 @@ inline void WriteBytes(const std::string& path, const uint8_t* data, size_t size
 // The bytes as a FEX table: open, read every record and every field as each
 // type, and write the table as a package section.
 inline int FexRead(const uint8_t* data, size_t size) {
-  const std::string dir = WorkDir() + "/fex/";
-  Clear(dir);
+  // The same two files are overwritten by every input.
+  static const std::string dir = [] {
+    const std::string d = WorkDir() + "/fex/";
+    Clear(d);
+    return d;
+  }();
   const std::string table = dir + "IN.FEX";
   WriteBytes(table, data, size);
   try {

@@ -1,6 +1,7 @@
 #include "support/descarga_fixture.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -43,7 +44,7 @@ FieldSpec ParseFieldSpec(const std::string& text) {
     }
   }
   parts.push_back(part);
-  if (parts.size() < 3) throw std::runtime_error("bad field spec: " + text);
+  if (parts.size() < 3) throw std::runtime_error("bad field layout: " + text);
   FieldSpec f;
   f.name = parts[0];
   f.type = parts[1].at(0);
