@@ -23,15 +23,17 @@ cmake --build "$build" -j2 --target fuzz_fex_read fuzz_package_split
 failed=0
 for target in fex_read package_split; do
   work="$build/fuzz-$target"
-  mkdir -p "$work/corpus" "$work/crashes"
+  mkdir -p "$work/corpus" "$work/crashes" "$work/tmp"
   echo "== $target: $seconds s"
   # A FEX header alone is 4,410 bytes; allocations beyond 64 MB mean a
   # count in the input was believed.
-  if ! "$build/tests/fuzz/fuzz_$target" -max_total_time="$seconds" -max_len=16384 \
+  # The targets' scratch files stay inside the build directory.
+  if ! TMPDIR="$work/tmp" "$build/tests/fuzz/fuzz_$target" -max_total_time="$seconds" -max_len=16384 \
       -malloc_limit_mb=64 -rss_limit_mb=1024 -timeout=10 -print_final_stats=1 \
       -artifact_prefix="$work/crashes/" "$work/corpus" "$root/tests/fuzz/corpus/$target"; then
     failed=1
   fi
+  rm -rf "$work/tmp"
   for f in "$work"/crashes/*; do
     [ -f "$f" ] || continue
     cp "$f" "$root/tests/fuzz/regressions/$target/"
