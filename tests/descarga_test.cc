@@ -200,7 +200,9 @@ TEST_F(Descarga, StagesEveryTableColumnForColumn) {
       if (d->first == "TMVSCAB" || d->first == "TMVSCBMANIFRET")
         headerCodes[Trim(device.Cell(i, d->second))] = generated[d->second];
     }
-    if (drawn.count(s.table)) EXPECT_EQ(codes.size(), rows.size()) << s.table;
+    if (drawn.count(s.table)) {
+      EXPECT_EQ(codes.size(), rows.size()) << s.table;
+    }
   }
 
   // Items and payments follow their order's new code; manifest items their

@@ -25,7 +25,7 @@ std::string AsText(const soci::row& r, std::size_t i) {
     }
     case soci::dt_date: {
       std::tm t = r.get<std::tm>(i);
-      char buf[32];
+      char buf[80];
       std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.tm_year + 1900,
                     t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
       return buf;
