@@ -63,18 +63,18 @@ std::string Words(std::mt19937& rng, size_t n) {
 // items, customers with long text, and payments. Returns the record count.
 long MakeTables(const std::string& dir, size_t targetBytes) {
   std::mt19937 rng(12345);
-  struct Spec {
+  struct TableLayout {
     const char* file;
     const char* name;
     const char* id;
     int share;  // of every 10 records
-  } specs[] = {{"TMVSCAB.FEX", "TMVSCAB", "CB", 2},
+  } layouts[] = {{"TMVSCAB.FEX", "TMVSCAB", "CB", 2},
                {"TMVSITE.FEX", "TMVSITE", "IT", 5},
                {"TMVOCLI.FEX", "TMVOCLI", "CL", 2},
                {"TMVSFINANC.FEX", "TMVSFINANC", "FN", 1}};
   TFEX t[4];
   for (int i = 0; i < 4; ++i) {
-    FexCreate(t[i], dir + "/" + specs[i].file, specs[i].name, specs[i].id);
+    FexCreate(t[i], dir + "/" + layouts[i].file, layouts[i].name, layouts[i].id);
     FexAddField(t[i], "CDPED", fxChar, 20, 0, 0);
     FexAddField(t[i], "NUSEQ", fxInteger, 10, 0, 0);
     FexAddField(t[i], "DTCRIA", fxTime, 10, 0, 0);
@@ -95,7 +95,7 @@ long MakeTables(const std::string& dir, size_t targetBytes) {
   const TDateTime base = EncodeDateTime(2025, 1, 1);
   while (bytes < targetBytes) {
     for (int i = 0; i < 4; ++i) {
-      for (int k = 0; k < specs[i].share; ++k) {
+      for (int k = 0; k < layouts[i].share; ++k) {
         TFEX& f = t[i];
         const int32_t n = FexAppend(f);
         FexSetString(f, "CDPED", "P" + std::to_string(100000 + records / 3));
