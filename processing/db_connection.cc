@@ -2,6 +2,7 @@
 // abandoning it, and the run's transaction.
 #include <soci/soci.h>
 
+#include "processing/db_firebird_tx.h"
 #include "processing/db_internal.h"
 #include "processing/retorno.h"
 #include "processing/runparams.h"
@@ -88,7 +89,9 @@ soci::session& DbSession() {
 
 void FinishOutsideWork() {
   TDbState& db = Db();
-  if (db.inTransaction || !db.firebird) return;
+  // Firebird and Oracle keep what runs outside a transaction in one of their
+  // own until it is committed; ODBC connections commit each statement.
+  if (db.inTransaction || !(db.firebird || DbKind == TDbKind::Oracle)) return;
   // Committing ends the rows of open data sets: they are closed first so that
   // none of them reads from a cursor that no longer exists.
   for (TDbDataSet* ds : std::set<TDbDataSet*>(db.openDataSets)) ds->Close();
@@ -222,7 +225,10 @@ void BeginTransaction() {
     session.commit();
     db.implicitOpen = false;
   }
-  session.begin();
+  if (db.firebird)
+    BeginFirebirdReadCommitted(session);
+  else
+    session.begin();
   db.inTransaction = true;
 }
 

@@ -7,7 +7,7 @@ PACKAGES=(
   build-essential cmake pkg-config
   zlib1g-dev
   libsoci-dev libboost-dev libsoci-firebird4.0 libsoci-odbc4.0
-  firebird3.0-server-core firebird3.0-utils libfbclient2
+  firebird3.0-server-core firebird3.0-utils libfbclient2 firebird-dev
   unixodbc tdsodbc
   libgtest-dev libgmock-dev
   clang libclang-rt-14-dev

@@ -75,6 +75,21 @@ TEST_F(DatabaseTest, CommitKeepsRowsAndRollbackDiscardsThem) {
   EXPECT_EQ(CargaRows("102"), 0);
 }
 
+TEST_F(DatabaseTest, RunTransactionSeesAndUpdatesWhatOthersCommitMeanwhile) {
+  // Read committed: another run's committed work neither stays invisible nor
+  // makes this run's update of the same row fail as a conflict.
+  BeginTransaction();
+  ASSERT_TRUE(InsertCarga("301"));
+  db.Execute({"INSERT INTO TMVSCARGA (CDEQP, DSQSMS, DTCRG) VALUES ('302', 'outro', CURRENT_TIMESTAMP)",
+              "UPDATE TMVSPARAMGL SET IDPROC = '1'"});
+  ASSERT_TRUE(OpenQuery(*DbDataSet, "SELECT COUNT(*) AS N FROM TMVSCARGA WHERE CDEQP = '302'"));
+  EXPECT_EQ(DbDataSet->FieldAsInteger("N"), 1);
+  EXPECT_TRUE(ExecuteSql("UPDATE TMVSPARAMGL SET IDPROC = '0'"));
+  RollbackTransaction();
+  EXPECT_EQ(CargaRows("301"), 0);
+  EXPECT_EQ(CargaRows("302"), 1);
+}
+
 TEST_F(DatabaseTest, BeginTwiceStartsOneTransactionAndEndingNoneDoesNothing) {
   CommitTransaction();
   RollbackTransaction();
