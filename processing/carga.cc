@@ -9,6 +9,7 @@
 #include "processing/workflows.h"
 #include "qsmlib/cp1252.h"
 #include "qsmlib/helpers.h"
+#include "qsmlib/platform/fs.h"
 
 void SyncCarga(const std::string& inputFile) {
   try {
@@ -16,7 +17,9 @@ void SyncCarga(const std::string& inputFile) {
     OpenDatabase();
     BeginTransaction();
     const std::string dir = WorkDirectory(inputFile);
-    WriteLog("apaga os arquivos *.FEX do diretorio " + dir + "*.FEX");
+    // The log names the directory as given (empty for a bare file name);
+    // the files themselves are looked for in the working directory.
+    WriteLog("apaga os arquivos *.FEX do diretorio " + fs_layer::ExtractFilePath(inputFile) + "*.FEX");
     DeleteFilesByMask(dir + "*.FEX");
     CodeControlList.clear();
     BuildDescargaFileList();
@@ -35,7 +38,7 @@ void SyncCarga(const std::string& inputFile) {
     // Team code and description are bound, so an apostrophe in either is
     // stored as it is and cannot end the statement early.
     TSqlCommand insert;
-    insert.sql = "INSERT INTO TMVSCARGA (CDEQP, DSQSMS, DTCRG)               VALUES (:p1, :p2, :p3)";
+    insert.sql = "INSERT INTO TMVSCARGA (CDEQP, DSQSMS, DTCRG)               VALUES (:p1,:p2, :p3)";
     TSqlValue team, description, when;
     team.kind = description.kind = TSqlValue::Kind::Text;
     team.text = TeamCode;

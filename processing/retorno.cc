@@ -13,6 +13,7 @@
 #include "qsmlib/helpers.h"
 #include "qsmlib/package.h"
 #include "qsmlib/platform/fs.h"
+#include "qsmlib/platform/fs.h"
 
 namespace {
 
@@ -154,10 +155,11 @@ void GenerateRetorno(int status, const std::string& message) {
   // nothing is deleted.
   if (OutputFile.empty()) return;
   const std::string dir = OutputDirectory();
+  const std::string shownDir = fs_layer::ExtractFilePath(OutputFile);  // as given, for the log
   DeleteFilesByMask(dir + "*.FEX");
   WriteLog(status == 3 ? "Gerando arquivo de retorno com status ERRO"
                        : "Gerando arquivo de retorno com status SUCESSO");
-  WriteLog("Criando FEX de retorno TMVSSTSRETORNO.FEX: " + dir + "TMVSSTSRETORNO.FEX");
+  WriteLog("Criando FEX de retorno TMVSSTSRETORNO.FEX: " + shownDir + "TMVSSTSRETORNO.FEX");
   {
     // Each table is a local handle: when an exception passes, its file is
     // closed on the way out, so the caller's next retorno can replace it.
@@ -170,9 +172,9 @@ void GenerateRetorno(int status, const std::string& message) {
     // The team code goes into both queries as a bare value.
     if (!TeamCodeFitsQueries(TeamCode)) throw Exception(RefusedTeamCodeMessage(TeamCode));
     TFEX orders, items;
-    WriteLog("Criando FEX de retorno TMVSCBPEDRETORNO.FEX: " + dir + "TMVSCBPEDRETORNO.FEX");
+    WriteLog("Criando FEX de retorno TMVSCBPEDRETORNO.FEX: " + shownDir + "TMVSCBPEDRETORNO.FEX");
     CreateTable(orders, kOrderTable, "R2", kOrderFields);
-    WriteLog("Criando FEX de retorno TMVSITPEDRETORNO.FEX: " + dir + "TMVSITPEDRETORNO.FEX");
+    WriteLog("Criando FEX de retorno TMVSITPEDRETORNO.FEX: " + shownDir + "TMVSITPEDRETORNO.FEX");
     CreateTable(items, kItemTable, "R3", kItemFields);
     WriteOrders(orders);
     FexClose(orders);
@@ -185,12 +187,20 @@ void GenerateRetorno(int status, const std::string& message) {
 void PackRetorno() {
   if (OutputFile.empty()) return;
   const std::string dir = OutputDirectory();
-  WriteLog("Compactando os arquivos de retorno no diretorio: " + dir + "/..");
+  WriteLog("Compactando os arquivos de retorno no diretorio: " + fs_layer::ExtractFilePath(OutputFile) +
+           "/..");
   BuildPackage(dir + "*.FEX", kPackageBaseName, true, false);
   const std::string package = dir + kPackageBaseName + ".zfx";
   // -O may name the working package itself: then it is already in place.
-  if (LowerCase(fs_layer::ExtractFileName(OutputFile)) == LowerCase(fs_layer::ExtractFileName(package)))
+  // A name that differs only in letter case is the same file to a caller on
+  // a case-insensitive system, but not here: rename it to the case asked for.
+  const std::string outName = fs_layer::ExtractFileName(OutputFile);
+  const std::string packageName = fs_layer::ExtractFileName(package);
+  if (outName == packageName) return;
+  if (LowerCase(outName) == LowerCase(packageName)) {
+    fs_layer::RenameFile(package, dir + outName);
     return;
+  }
   // The earlier retorno is removed by its own name, never as a mask: a
   // wildcard in -O must not reach other files of the directory.
   if (fs_layer::FileExists(package) && fs_layer::FileExists(OutputFile))

@@ -1,3 +1,5 @@
+#include <filesystem>
+#include <vector>
 // The retorno package's file handling, in-process: the status-3 record, where
 // the package is left, and what is deleted (never anything the caller did not
 // name). The database-filled statuses are covered by the descarga tests.
@@ -54,12 +56,21 @@ TEST_F(RetornoFiles, FailureStatusHoldsOneErrorRecordAndLeavesOnlyThePackage) {
   EXPECT_NEAR(seconds, (before - kUnixEpochDay) * 86400.0, 5.0);
 }
 
-TEST_F(RetornoFiles, OutputNamedLikeTheWorkingPackageStaysWhereItIs) {
-  OutputFile = tmp / "out/RETORNO.ZFX";
-  GenerateRetorno(3, "x");
-  auto tables = fixture::ReadPackage(tmp / "out/retorno.zfx");
-  ASSERT_EQ(tables.size(), 1u);
-  EXPECT_EQ(tables[0].Get(0, "DSMSG"), "x");
+TEST_F(RetornoFiles, OutputNamedLikeTheWorkingPackageEndsUnderTheExactNameAsked) {
+  // The working package is out/retorno.zfx; -O may name it, in any case.
+  for (const char* name : {"retorno.zfx", "RETORNO.ZFX"}) {
+    SCOPED_TRACE(name);
+    OutputFile = tmp / (std::string("out/") + name);
+    GenerateRetorno(3, "x");
+    std::vector<std::string> files;
+    for (const auto& e : std::filesystem::directory_iterator(tmp / "out"))
+      files.push_back(e.path().filename().string());
+    EXPECT_EQ(files, std::vector<std::string>{name});
+    auto tables = fixture::ReadPackage(OutputFile);
+    ASSERT_EQ(tables.size(), 1u);
+    EXPECT_EQ(tables[0].Get(0, "DSMSG"), "x");
+    std::filesystem::remove(OutputFile);
+  }
 }
 
 TEST_F(RetornoFiles, WildcardInOutputNameDeletesNoOtherFile) {
