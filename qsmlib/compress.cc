@@ -227,6 +227,12 @@ bool DecompressFile(const std::string& source, const std::string& dest,
   // the trailer has vouched for it.
   const std::string work = destPath + ".part";
   FileCloser out{CreateDest(work)};
+  // A read error raised on the way leaves no partial output either; after
+  // the final rename there is nothing left under this name to remove.
+  struct PartRemover {
+    const std::string& path;
+    ~PartRemover() { RemovePath(path); }
+  } partRemover{work};
   auto fail = [&] {
     out.Close();
     RemovePath(work);

@@ -344,6 +344,7 @@ bool FexOpen(TFEX& t, const std::string& fileName) {
   t.FileName = fileName;
   std::FILE* f = std::fopen(path.c_str(), "r+b");
   if (!f) return false;
+  OpenStreamBuffer(f);  // before the first read: a stream's buffer is set only then
   struct stat st {};
   if (fstat(fileno(f), &st) != 0 ||
       std::fread(t.header, 1, kFexHeaderSize, f) != size_t(kFexHeaderSize) ||
@@ -352,7 +353,6 @@ bool FexOpen(TFEX& t, const std::string& fileName) {
     std::memset(t.header, 0, sizeof t.header);
     return false;
   }
-  OpenStreamBuffer(f);
   t.file = f;
   t.StreamPos = kFexHeaderSize;
   t.LastOp = kOpRead;

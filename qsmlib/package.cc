@@ -20,6 +20,7 @@ constexpr int kWriterBuffer = 1 << 16;
 constexpr char kEscape = '\\';
 // Record bytes below this are escaped; file data escapes only NUL, LF and CR.
 constexpr unsigned char kRecordEscapeLimit = 30;
+constexpr unsigned char kFileSeparator = 0x1C;
 
 // Where in a package text a line came from, for messages about bad lines.
 struct TextPlace {
@@ -59,7 +60,9 @@ void AppendEscapedRecord(std::string& out, const char* p, size_t n) {
       }
     }
     const unsigned char c = static_cast<unsigned char>(p[i]);
-    if (c < kRecordEscapeLimit || c == kEscape) {
+    // 0x1C + 64 is the backslash itself: its escape would read back as a
+    // backslash, so that byte goes into the line unchanged (it is no line end).
+    if ((c < kRecordEscapeLimit && c != kFileSeparator) || c == kEscape) {
       out.append(p + run, i - run);
       out.push_back(kEscape);
       out.push_back(c == kEscape ? kEscape : char(c + 64));
@@ -431,7 +434,10 @@ bool SplitPackage(const std::string& packageFile, const std::string& destPath, b
   const std::string dir = PackageDir(destPath);
   if (clearDest) DeleteFilesByMask(dir + "*.*");
   const std::string name = fs_layer::ExtractFileName(packageFile);
-  const std::string work = dir + name.substr(0, name.find('.')) + ".$M$";
+  // The work file takes the package name up to its first dot; a name without
+  // a dot gives just ".$M$".
+  const size_t dot = name.find('.');
+  const std::string work = dir + (dot == std::string::npos ? std::string() : name.substr(0, dot)) + ".$M$";
 
   // A line longer than any record could need is refused before it is read
   // whole into memory.

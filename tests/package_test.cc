@@ -169,7 +169,7 @@ TEST(PackageBuild, ObjectDefinitionsListEveryField) {
 
 TEST(PackageRoundTrip, RecordsWithLineEndsNulsAndBackslashesSurvive) {
   TempDir dir;
-  std::string awkward = std::string("a\r\nb\0c\\d", 9) + "\x1a\x1e\x1f\xff\xe7" + "\\\\";
+  std::string awkward = std::string("a\r\nb\0c\\d", 9) + "\x1a\x1c\x1e\x1f\xff\xe7" + "\\\\";
   awkward.resize(20, '.');
   const std::vector<std::string> records = {awkward, std::string(20, '\0'),
                                             std::string(20, '\\'), std::string(20, ' ')};
@@ -212,8 +212,10 @@ TEST(PackageText, EscapeRulesBothWays) {
     EXPECT_EQ(UnescapeText(c.record), c.bytes);
     EXPECT_EQ(UnescapeText(c.file), c.bytes);
   }
-  // 0x1C escapes to the same pair as a backslash and comes back as one.
-  EXPECT_EQ(EscapeRecord("\x1c"), "\\\\");
+  // 0x1C would escape to the same pair as a backslash: it stays as it is and
+  // comes back unchanged.
+  EXPECT_EQ(EscapeRecord("a\x1c" "b"), "a\x1c" "b");
+  EXPECT_EQ(UnescapeText("a\x1c" "b"), "a\x1c" "b");
   EXPECT_EQ(UnescapeText("\\\\"), "\\");
   EXPECT_THROW(UnescapeText("abc\\"), EFEXError);
   // Every byte at every place of a word gets the escape a byte-wise rule gives.
@@ -221,7 +223,8 @@ TEST(PackageText, EscapeRulesBothWays) {
     for (size_t at = 0; at < 17; ++at) {
       std::string s(17, '\x80');
       s[at] = char(b);
-      const std::string e = b < 30 ? std::string("\\") + char(b == 0x1c ? '\\' : b + 64)
+      const std::string e = b == 0x1c ? std::string(1, char(b))
+                             : b < 30 ? std::string("\\") + char(b + 64)
                              : b == '\\' ? "\\\\" : std::string(1, char(b));
       EXPECT_EQ(EscapeRecord(s), s.substr(0, at) + e + s.substr(at + 1)) << b << " at " << at;
     }
