@@ -14,6 +14,7 @@
 
 namespace {
 
+using testutil::MessageOf;
 using testutil::ReadFileBytes;
 using testutil::TempDir;
 using testutil::WriteFileBytes;
@@ -27,16 +28,6 @@ uint16_t U16At(const std::string& b, size_t off) {
   uint16_t v = 0;
   std::memcpy(&v, b.data() + off, 2);
   return v;
-}
-
-template <class E>
-std::string MessageOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const E& e) {
-    return e.what();
-  }
-  return "(nothing raised)";
 }
 
 TEST(FexFormat, HeaderIsLaidOutByteForByte) {

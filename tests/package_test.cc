@@ -15,6 +15,7 @@
 namespace {
 
 using testutil::FileIsThere;
+using testutil::MessageOf;
 using testutil::ReadFileBytes;
 using testutil::TempDir;
 using testutil::WriteFileBytes;
@@ -59,16 +60,6 @@ void MakeRecords(const std::string& path, const std::string& name, const std::st
     FexPost(t, n);
   }
   FexClose(t);
-}
-
-template <class E>
-std::string MessageOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const E& e) {
-    return e.what();
-  }
-  return "(nothing raised)";
 }
 
 TEST(PackageBuild, ExampleTableComesOutLineForLine) {

@@ -2,6 +2,7 @@
 // binary as a separate process.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -40,6 +41,17 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
                      const std::string& workDir = {},
                      const std::vector<std::pair<std::string, std::string>>& env = {},
                      int timeoutSeconds = 300);
+
+// The message of the E that f raises, or "(nothing raised)".
+template <class E>
+std::string MessageOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const E& e) {
+    return e.what();
+  }
+  return "(nothing raised)";
+}
 
 // The log lines of a file (CR LF ends), without their line ends.
 std::vector<std::string> ReadLines(const std::string& path);
