@@ -32,6 +32,7 @@ struct TDbState {
   bool implicitOpen = false;
   std::set<TDbDataSet*> openDataSets;
   std::map<std::string, std::unique_ptr<TPreparedCommand>> prepared;
+  std::string commandKey;  // storage for the key of `prepared` being looked up
   std::unique_ptr<TPreparedCommand> generator;
 
   TDbState();

@@ -114,18 +114,16 @@ std::tm ToTm(TDateTime value) {
 }
 
 // How each value is bound: 'D' a date-time, 'N' a number (Firebird, where the
-// engine converts the text itself), 'T' text (and NULL).
-std::string BindingSignature(const TSqlCommand& command, bool firebird) {
-  std::string s;
+// engine converts the text itself), 'T' text (and NULL). Appended to out.
+void AppendBindingSignature(const TSqlCommand& command, bool firebird, std::string& out) {
   for (const TSqlValue& v : command.values) {
     if (v.kind == TSqlValue::Kind::DateTime)
-      s += 'D';
+      out += 'D';
     else if (v.kind == TSqlValue::Kind::Number && firebird)
-      s += 'N';
+      out += 'N';
     else
-      s += 'T';
+      out += 'T';
   }
-  return s;
 }
 
 std::unique_ptr<TPreparedCommand> Prepare(soci::session& session, const TSqlCommand& command,
@@ -295,20 +293,27 @@ bool ExecuteSql(const std::string& statement) {
 }
 
 bool ExecuteSql(const TSqlCommand& command) {
+  static const std::string done = "Comando realizado com sucesso.";
   TDbState& db = Db();
-  std::string key;
   try {
     soci::session& session = DbSession();
-    const std::string signature = BindingSignature(command, db.firebird);
-    key = signature + '\n' + command.sql;
+    // The cache key: the binding signature, a line break, the text. Built in
+    // storage kept from call to call, as every record of an import runs here.
+    std::string& key = db.commandKey;
+    key.clear();
+    AppendBindingSignature(command, db.firebird, key);
+    const std::size_t signatureLength = key.size();
+    key += '\n';
+    key += command.sql;
     auto it = db.prepared.find(key);
-    if (it == db.prepared.end()) it = db.prepared.emplace(key, Prepare(session, command, signature)).first;
+    if (it == db.prepared.end())
+      it = db.prepared.emplace(key, Prepare(session, command, key.substr(0, signatureLength))).first;
     TPreparedCommand& p = *it->second;
     Assign(p, command, db.firebird);
     if (!db.inTransaction && db.firebird) db.implicitOpen = true;
     p.statement->execute(true);
     FinishOutsideWork();
-    WriteLog("Comando realizado com sucesso.");
+    WriteLog(done);
     return true;
   } catch (const std::exception& e) {
     WriteLog("Erro na execucao da SQL. Erro:: " + DbErrorMessage(e) + ", Segue query com erro: " + command.Text());

@@ -2,8 +2,10 @@
 // filled field by field in the column order of its table.
 #pragma once
 
+#include <cstddef>
 #include <initializer_list>
 #include <string>
+#include <string_view>
 
 #include "processing/database.h"
 #include "qsmlib/fex.h"
@@ -23,11 +25,16 @@ TDateTime NowToSeconds();
 // Appends the values of one statement in column order. Every value is read
 // from the current record when its turn comes, so the first field that is
 // missing or does not convert ends the handler with its error.
+//
+// A table file runs one statement per record: the command of each statement
+// text is kept from record to record, so that its values reuse their storage,
+// and the fields are found in the table's layout once per file.
 struct TRowValues {
   TFEX& table;
-  TSqlCommand command;
+  TSqlCommand& command;
+  std::size_t count = 0;  // values appended for the current record
 
-  TRowValues(TFEX& t, const std::string& sql) : table(t) { command.sql = sql; }
+  TRowValues(TFEX& t, const std::string& sql);
 
   // text F: the field with leading and trailing blanks removed.
   void Text(const char* field);
@@ -47,5 +54,15 @@ struct TRowValues {
   // The bookkeeping columns DTPROC, NUPROC, IDEXP in that order.
   void Bookkeeping();
 
-  bool Execute() const;
+  bool Execute();
+
+ private:
+  TSqlValue& Next(TSqlValue::Kind kind);
 };
+
+// The general-format text (15 significant digits, a point) of a number field
+// whose stored text is plain: blanks, a sign and digits, the point implied by
+// the precision, at most 15 significant digits and a magnitude written without
+// an exponent. The same text as converting the field to a binary number and
+// formatting that; false for any other text, which takes that longer road.
+bool PlainNumberText(std::string_view stored, unsigned precision, std::string& out);
