@@ -44,3 +44,8 @@ trap 'rm -f "$work"' EXIT
 } >"$work"
 
 isql-fb -q -b -i "$work"
+
+# A page cache of its own (256 pages of 8 KB): an embedded run keeps the
+# engine inside the program, and the server mode's default cache (2,048 pages
+# in Super mode) would otherwise fill as a large descarga goes in.
+ISC_USER="${ISC_USER:-SYSDBA}" ISC_PASSWORD="${ISC_PASSWORD:-masterkey}" gfix -buffers 256 "$target"

@@ -364,8 +364,6 @@ TEST_F(SampleDatabaseTest, ExportMovesTheJobsOrdersAndTheOrdersProcedureServesSt
                          "FROM TAFCAB WHERE COD_PEDIDO = '5001'"),
             "1|001|0|Pedido importado com sucesso.");
   EXPECT_EQ(db.QueryCount("SELECT COUNT(*) FROM TAFCAB WHERE COD_PEDIDO = '5001' AND DTPROC IS NOT NULL"), 1);
-  EXPECT_EQ(db.QueryText("SELECT IDEXP FROM TMVSCAB WHERE CDPED = '5001'"), "1");
-  EXPECT_EQ(db.QueryText("SELECT IDEXP FROM TMVSCAB WHERE CDPED = '5002'"), "0");
   EXPECT_EQ(db.QueryCount("SELECT COUNT(*) FROM TAFCAB WHERE COD_PEDIDO = '5002'"), 0);
   EXPECT_EQ(db.QueryCount("SELECT COUNT(*) FROM TAFITE WHERE COD_PEDIDO = '5001' AND COD_GRADE IS NULL"), 1);
 
@@ -402,7 +400,21 @@ TEST_F(SampleDatabaseTest, ExportTakesACustomerStagedByTheSameJob) {
   CommitTransaction();
   EXPECT_EQ(db.QueryText("SELECT NOME FROM CLIENTE WHERE CODCLIENTE = 'N77'"), "Bar do Zé D'Ávila"_cp);
   EXPECT_EQ(db.QueryCount("SELECT COUNT(*) FROM TAFCAB WHERE COD_PEDIDO = '7001'"), 1);
-  EXPECT_EQ(db.QueryText("SELECT IDEXP FROM TMVSCLIALT WHERE CDCL = 'N77'"), "1");
+}
+
+TEST_F(SampleDatabaseTest, ExportTakesOnlyWhatTheCallingRunStaged) {
+  // A later run under the same job name exports its own orders only: the
+  // first run's orders are in the back office already.
+  BeginTransaction();
+  StageOrder("job-5", "8001", "C001", "P001", "1");
+  ExecuteStoredProcedure("TRV_EXP_TMVS_TAF", {"job-5"});
+  CommitTransaction();
+  BeginTransaction();
+  StageOrder("job-5", "8002", "C002", "P001", "2");
+  ExecuteStoredProcedure("TRV_EXP_TMVS_TAF", {"job-5"});
+  CommitTransaction();
+  EXPECT_EQ(db.QueryCount("SELECT COUNT(*) FROM TAFCAB WHERE NUPROC = 'job-5'"), 2);
+  EXPECT_EQ(db.QueryCount("SELECT COUNT(*) FROM TAFITE WHERE COD_PEDIDO IN ('8001', '8002')"), 2);
 }
 
 TEST_F(DatabaseTest, UnknownProcedureRaisesWithTheDatabasesMessage) {

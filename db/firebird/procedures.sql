@@ -5,8 +5,9 @@
   value as text. Generators are outside transaction control: a value drawn
   in a transaction that is later rolled back is not handed out again.
 
-  TRV_EXP_TMVS_TAF(job): moves the staged rows of one job (NUPROC) into the
-  back office, in one go, inside the caller's transaction:
+  TRV_EXP_TMVS_TAF(job): moves the staged rows of one job (NUPROC) that the
+  calling transaction wrote into the back office, in one go, inside that
+  transaction:
     1. the job's staged customers (TMVSCLIALT) are inserted into CLIENTE, or
        update it when the code is already there;
     2. every staged order of the job (TMVSCAB) becomes a TAFCAB row with its
@@ -15,7 +16,14 @@
        '1' or 'S'), and a message per order and per item (an item whose
        product is not in PRODUTO is taken with the message
        'Produto nao cadastrado.');
-    3. the job's staged rows are marked exported (IDEXP '1').
+    3. the staged rows are not marked: the import and the export commit or
+       roll back together, so a committed staged row has been exported. The
+       rows of the run are told by their record version (the calling
+       transaction), which keeps an earlier run of the same job name out.
+       Marking them (an UPDATE of every row the transaction has just
+       inserted) would keep an undo image of each one in the engine's memory
+       until the procedure ends: a large descarga would need memory in
+       proportion to its size.
   Rule: an order whose customer is neither in CLIENTE nor staged in
   TMVSCLIALT by the same job raises E_TRV_EXPORTACAO, and nothing of the job
   is exported. An order code already in TAFCAB is refused the same way (the
@@ -62,7 +70,7 @@ AS
 BEGIN
   FOR SELECT CDCL, DSRAZ, DSFAN, DSCGCP, CDEQP
         FROM TMVSCLIALT
-       WHERE NUPROC = :NUPROC_EXP AND IDEXP = '0'
+       WHERE NUPROC = :NUPROC_EXP AND RDB$RECORD_VERSION = CURRENT_TRANSACTION
         INTO :V_CDCL, :V_DSRAZ, :V_DSFAN, :V_DSCGCP, :V_CDEQP
   DO
     UPDATE OR INSERT INTO CLIENTE (CODCLIENTE, NOME, FANTASIA, CNPJCPF, COD_VENDEDOR)
@@ -71,7 +79,7 @@ BEGIN
 
   FOR SELECT CDPED, CDCL, CDEQP, CDMW, CDCNPG, CDTPVD, DTCRIA, DTENT, VLPED, DSOBS, IDCAN
         FROM TMVSCAB
-       WHERE NUPROC = :NUPROC_EXP AND IDEXP = '0'
+       WHERE NUPROC = :NUPROC_EXP AND RDB$RECORD_VERSION = CURRENT_TRANSACTION
        ORDER BY CDPED
         INTO :V_CDPED, :V_CDCL, :V_CDEQP, :V_CDMW, :V_CDCNPG, :V_CDTPVD, :V_DTCRIA, :V_DTENT,
              :V_VLPED, :V_DSOBS, :V_IDCAN
@@ -95,15 +103,8 @@ BEGIN
         FROM TMVSITE I
        WHERE I.CDPED = :V_CDPED;
 
-    UPDATE TMVSCAB SET IDEXP = '1' WHERE CDPED = :V_CDPED;
   END
 
-  UPDATE TMVSCLIALT SET IDEXP = '1' WHERE NUPROC = :NUPROC_EXP AND IDEXP = '0';
-  UPDATE TMVSFINANC SET IDEXP = '1' WHERE NUPROC = :NUPROC_EXP AND IDEXP = '0';
-  UPDATE TMVSCTT SET IDEXP = '1' WHERE NUPROC = :NUPROC_EXP AND IDEXP = '0';
-  UPDATE TMVSMNVCL SET IDEXP = '1' WHERE NUPROC = :NUPROC_EXP AND IDEXP = '0';
-  UPDATE TMVSCOBRANCAS SET IDEXP = '1' WHERE NUPROC = :NUPROC_EXP AND IDEXP = '0';
-  UPDATE TMVSCBMANIFRET SET IDEXP = '1' WHERE NUPROC = :NUPROC_EXP AND IDEXP = '0';
 END^
 
 CREATE PROCEDURE VUDIDEVADUZAVERARED
