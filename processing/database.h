@@ -76,6 +76,9 @@ void AbandonDatabase();
 bool ExecuteSql(const std::string& statement);
 bool ExecuteSql(const TSqlCommand& command);
 bool OpenQuery(TDbDataSet& dataSet, const std::string& statement);
+// A query with bound values, prepared once per text: true when it returns a
+// row. A query that fails is logged as OpenQuery logs it and gives false.
+bool QueryHasRow(const TSqlCommand& query);
 void BeginTransaction();
 void CommitTransaction();
 void RollbackTransaction();

@@ -20,6 +20,9 @@ struct TPreparedCommand {
   std::vector<std::string> texts;
   std::vector<std::tm> times;
   std::vector<soci::indicator> indicators;
+  // A query's first column, as text (QueryHasRow only).
+  std::string result;
+  soci::indicator resultIndicator = soci::i_ok;
   std::unique_ptr<soci::statement> statement;
 };
 

@@ -127,7 +127,7 @@ void AppendBindingSignature(const TSqlCommand& command, bool firebird, std::stri
 }
 
 std::unique_ptr<TPreparedCommand> Prepare(soci::session& session, const TSqlCommand& command,
-                                          const std::string& signature) {
+                                          const std::string& signature, bool query = false) {
   auto p = std::make_unique<TPreparedCommand>();
   const std::size_t n = command.values.size();
   p->texts.resize(n);
@@ -146,6 +146,7 @@ std::unique_ptr<TPreparedCommand> Prepare(soci::session& session, const TSqlComm
       out += ":" + name;
   });
   p->statement = std::make_unique<soci::statement>(session);
+  if (query) p->statement->exchange(soci::into(p->result, p->resultIndicator));
   for (int i : bound) {
     const std::string name = "p" + std::to_string(i + 1);
     const std::size_t k = static_cast<std::size_t>(i);
@@ -317,6 +318,29 @@ bool ExecuteSql(const TSqlCommand& command) {
     return true;
   } catch (const std::exception& e) {
     WriteLog("Erro na execucao da SQL. Erro:: " + DbErrorMessage(e) + ", Segue query com erro: " + command.Text());
+    return false;
+  }
+}
+
+bool QueryHasRow(const TSqlCommand& query) {
+  TDbState& db = Db();
+  try {
+    soci::session& session = DbSession();
+    std::string& key = db.commandKey;
+    key = "Q";  // queries and statements of the same text are prepared apart
+    AppendBindingSignature(query, db.firebird, key);
+    const std::string signature = key.substr(1);
+    key += '\n';
+    key += query.sql;
+    auto it = db.prepared.find(key);
+    if (it == db.prepared.end()) it = db.prepared.emplace(key, Prepare(session, query, signature, true)).first;
+    TPreparedCommand& p = *it->second;
+    Assign(p, query, db.firebird);
+    if (!db.inTransaction && db.firebird) db.implicitOpen = true;
+    return p.statement->execute(true);
+  } catch (const std::exception& e) {
+    WriteLog("Erro no processameto de descarga automatica: " + DbErrorMessage(e) + ", Segue query com erro: " +
+             query.Text());
     return false;
   }
 }

@@ -14,10 +14,6 @@
 // so that the statement is prepared once for the whole file.
 std::string InsertSql(const std::string& table, std::initializer_list<const char*> columns);
 
-// Drops what the customer handler knows of the staged customers; called at
-// the start of every import.
-void ForgetStagedCustomers();
-
 // The machine's clock at whole seconds: the stored value is the one the
 // date-time text of the log shows.
 TDateTime NowToSeconds();

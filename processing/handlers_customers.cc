@@ -1,5 +1,4 @@
 // Customers created or changed on the device, their contacts and movements.
-#include <unordered_set>
 
 #include "processing/handlers.h"
 #include "processing/handlers_common.h"
@@ -83,80 +82,24 @@ bool InsertCustomer(TFEX& t, const std::string& key) {
   return row.Execute();
 }
 
-// Which of the customer codes of the table file being imported are staged in
-// TMVSCLIALT. At the file's first record the codes of all its records are
-// looked up together, a few hundred per query, instead of one query per
-// record; the file's own inserts then keep the set up to date. Memory follows
-// the number of customers in the descarga, not the size of the staging table.
-struct TStagedCustomers {
-  std::string file;  // the table file the set was made for
-  std::unordered_set<std::string> codes;
-};
-TStagedCustomers& StagedCustomers() {
-  static TStagedCustomers staged;
-  return staged;
-}
-
-constexpr std::size_t kCodesPerQuery = 200;
-
-std::string WithoutTrailingBlanks(std::string code) {
-  // Compared as the database compares text: trailing blanks do not count.
-  while (!code.empty() && code.back() == ' ') code.pop_back();
-  return code;
-}
-
-void AddStagedAmong(const std::vector<std::string>& codes, std::unordered_set<std::string>& staged) {
-  std::string list;
-  for (const std::string& code : codes) list += (list.empty() ? "" : ", ") + SqlQuoted(code);
-  TDbDataSet& ds = *DbDataSet;
-  // The codes come from the device: quoted with their apostrophes doubled.
-  if (OpenQuery(ds, "SELECT CDCL FROM TMVSCLIALT WHERE CDCL IN (" + list + ")"))
-    for (; !ds.Eof(); ds.Next()) staged.insert(WithoutTrailingBlanks(ds.FieldAsString("CDCL")));
-  ds.Close();
-}
-
-void LookUpFileCustomers(TFEX& t) {
-  TStagedCustomers& staged = StagedCustomers();
-  staged = TStagedCustomers{t.FileName, {}};
-  const std::string current = t.RecordBuffer;
-  std::unordered_set<std::string> seen;
-  std::vector<std::string> batch;
-  for (int32_t n = 1; n <= FexRecordCount(t); ++n) {
-    FexRead(t, n);
-    if (Trim(FexGetString(t, "IDIAE")) == "I") continue;
-    std::string code = Trim(FexGetString(t, "CDCL"));
-    if (!seen.insert(code).second) continue;
-    batch.push_back(code);
-    if (batch.size() == kCodesPerQuery) {
-      AddStagedAmong(batch, staged.codes);
-      batch.clear();
-    }
-  }
-  if (!batch.empty()) AddStagedAmong(batch, staged.codes);
-  t.RecordBuffer = current;  // the record being imported stays current
-}
-
-bool IsStaged(TFEX& t, const std::string& code) {
-  if (StagedCustomers().file != t.FileName) LookUpFileCustomers(t);
-  return StagedCustomers().codes.count(WithoutTrailingBlanks(code)) > 0;
-}
-
-bool InsertStagedCustomer(TFEX& t, const std::string& key) {
-  bool inserted = InsertCustomer(t, key);
-  if (inserted) StagedCustomers().codes.insert(WithoutTrailingBlanks(key));
-  return inserted;
+// Whether a staged row of TMVSCLIALT has this code. The database compares the
+// codes (its collation decides about letter case and trailing blanks), one
+// query per record, prepared once, with the device's code bound.
+bool IsStaged(const std::string& code) {
+  TSqlCommand query;
+  query.sql = "SELECT CDCL FROM TMVSCLIALT WHERE CDCL = :p1";
+  query.values = {{TSqlValue::Kind::Text, code, 0}};
+  return QueryHasRow(query);
 }
 
 }  // namespace
 
-void ForgetStagedCustomers() { StagedCustomers() = TStagedCustomers{}; }
-
 bool ImportTMVSCLIALT(TFEX& t) {
   std::string code = Trim(FexGetString(t, "CDCL"));
   std::string flag = Trim(FexGetString(t, "IDIAE"));
-  if (flag == "I") return InsertStagedCustomer(t, NextGeneratorValue("INC_TMVSCLIALT"));
-  if (IsStaged(t, code)) return UpdateCustomer(t, code);
-  return InsertStagedCustomer(t, code);
+  if (flag == "I") return InsertCustomer(t, NextGeneratorValue("INC_TMVSCLIALT"));
+  if (IsStaged(code)) return UpdateCustomer(t, code);
+  return InsertCustomer(t, code);
 }
 
 bool ImportTMVSCTT(TFEX& t) {

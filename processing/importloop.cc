@@ -128,7 +128,6 @@ bool ImportTableFile(const std::string& tableFile) {
 
 void ImportDescarga(const std::string& inputFile) {
   CodeControlList.clear();
-  ForgetStagedCustomers();
   BuildDescargaFileList();
   WriteLog("Inicio da separacao do arquivo " + inputFile);
   if (!SplitDescarga(inputFile))
